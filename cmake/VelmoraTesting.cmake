@@ -1,0 +1,21 @@
+# velmora_add_qtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
+# Builds one Qt Test executable and registers it with CTest on the offscreen
+# platform, so that tests run without a display.
+function(velmora_add_qtest name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES AUTOMOC ON AUTORCC ON AUTOUIC ON
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBS})
+    target_compile_definitions(${name} PRIVATE
+        VELMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+        VELMORA_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        TIMEOUT ${ARG_TIMEOUT}
+        LABELS "${ARG_LABELS}"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;${ARG_ENV}")
+endfunction()

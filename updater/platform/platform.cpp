@@ -1,0 +1,106 @@
+#include "platform.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSysInfo>
+
+#ifdef Q_OS_WIN
+#include <QSettings>
+#else
+#include <QRegularExpression>
+#endif
+
+void Platform::startStopMainApplication(QProcess &process)
+{
+#ifdef Q_OS_WIN
+    process.start(QStringLiteral("TASKKILL /F /IM Velmora.exe"));
+#else
+    process.start(QStringLiteral("pkill"),
+                  {QStringLiteral("-KILL"), QStringLiteral("-x"), QStringLiteral("Velmora")});
+#endif
+}
+
+#ifdef Q_OS_WIN
+namespace {
+struct WindowsRelease
+{
+    QSysInfo::WinVersion version;
+    const char *tag;
+    const char *name;
+};
+
+const WindowsRelease windowsReleases[] = {
+    {QSysInfo::WV_NT, "xp", "Windows NT"},          {QSysInfo::WV_2000, "xp", "Windows 2000"},
+    {QSysInfo::WV_XP, "xp", "Windows XP"},          {QSysInfo::WV_2003, "xp", "Windows 2003"},
+    {QSysInfo::WV_VISTA, "win7", "Windows Vista"},  {QSysInfo::WV_WINDOWS7, "win7", "Windows 7"},
+    {QSysInfo::WV_WINDOWS8, "win7", "Windows 8"},   {QSysInfo::WV_WINDOWS8_1, "win7", "Windows 8.1"},
+    {QSysInfo::WV_WINDOWS10, "win7", "Windows 10"},
+};
+
+const WindowsRelease *currentRelease()
+{
+    for (const WindowsRelease &release : windowsReleases) {
+        if (release.version == QSysInfo::WindowsVersion)
+            return &release;
+    }
+    return nullptr;
+}
+} // namespace
+#endif
+
+QString Platform::osTag()
+{
+#ifdef Q_OS_WIN
+    if (const WindowsRelease *release = currentRelease())
+        return QString::fromLatin1(release->tag);
+#endif
+    return QStringLiteral("mac");
+}
+
+QString Platform::systemInfo()
+{
+#ifdef Q_OS_WIN
+    if (const WindowsRelease *release = currentRelease())
+        return QString::fromLatin1(release->name);
+    return QStringLiteral("mac");
+#else
+    return QSysInfo::prettyProductName();
+#endif
+}
+
+QString Platform::cpuInfo()
+{
+#ifdef Q_OS_WIN
+    QSettings registry(
+        QStringLiteral("HKEY_LOCAL_MACHINE\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0"),
+        QSettings::NativeFormat);
+    return registry.value(QStringLiteral("ProcessorNameString")).toString();
+#else
+    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+    if (!cpuinfo.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    static const QRegularExpression modelName(QStringLiteral("^model name\\s*:\\s*(.*)$"),
+                                              QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = modelName.match(QString::fromUtf8(cpuinfo.readAll()));
+    return match.hasMatch() ? match.captured(1).trimmed() : QString();
+#endif
+}
+
+bool Platform::makeExecutable(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return true;
+#else
+    QFile file(path);
+    return file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser |
+                               QFileDevice::ExeGroup | QFileDevice::ExeOther);
+#endif
+}
+
+bool Platform::makeWritable(const QString &path)
+{
+    QFile file(path);
+    return file.setPermissions(file.permissions() | QFileDevice::WriteOwner |
+                               QFileDevice::WriteUser);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+class QProcess;
+
+// Operating-system services of the updater. The Windows branch does what the
+// product does on its home platform; the other branch gives working
+// equivalents so that the updater runs and is tested here.
+class Platform
+{
+public:
+    // Starts the command that stops the running main application by name. The
+    // process is never awaited; the caller keeps `process` alive until it ends.
+    static void startStopMainApplication(QProcess &process);
+
+    // The release class that keys the update configuration: "xp", "win7" or "mac".
+    static QString osTag();
+    // The release name for the log header.
+    static QString systemInfo();
+    // The processor's name for the log header, empty when unknown.
+    static QString cpuInfo();
+
+    // Gives a downloaded program the right to be started (no-op on Windows).
+    static bool makeExecutable(const QString &path);
+    // Clears the read-only attribute so that a file can be replaced.
+    static bool makeWritable(const QString &path);
+};

@@ -1,0 +1,130 @@
+#include "startup.h"
+
+#include "logsink.h"
+#include "platform.h"
+#include "startupvalues.h"
+#include "updatewidget.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextCodec>
+#include <QTranslator>
+#include <QUrl>
+
+QString Startup::unwrapInstallPath(const QString &argument)
+{
+    const QStringList parts = argument.split(QLatin1Char('*'), Qt::KeepEmptyParts);
+    return parts.size() < 2 ? argument : parts.at(1);
+}
+
+QString Startup::configurationUrl(const QString &downloadurl)
+{
+    const QString path = QUrl(downloadurl).path(QUrl::FullyDecoded);
+    const QString suffix = QFileInfo(path).suffix();
+    if (suffix == QLatin1String("exe") || suffix == QLatin1String("dmg"))
+        return downloadurl + QStringLiteral(".json");
+    return downloadurl;
+}
+
+QString Startup::buildLogFileName(const QString &userName, const QString &osTag,
+                                  const QString &version, const QDateTime &now)
+{
+    const QString stamp = now.toString(QStringLiteral("yyyy.MM.dd-hh.mm.ss.zzz"));
+    const QString user = userName.isEmpty() ? QString() : userName + QLatin1Char('_');
+    return QStringLiteral("update_") + user + osTag + QLatin1Char('_') + version +
+           QLatin1Char('_') + stamp + QStringLiteral(".log");
+}
+
+QString Startup::applicationDataRoot()
+{
+    const QString location =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/../");
+    return QFileInfo(location).absoluteDir().absolutePath();
+}
+
+int Startup::run(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+
+    QProcess stopMainApplication;
+    Platform::startStopMainApplication(stopMainApplication);
+
+    QTextCodec *gb18030 = QTextCodec::codecForName("gb18030");
+    const QString osTag = Platform::osTag();
+
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (arguments.size() < 3 || arguments.size() > 5)
+        return -1;
+
+    UpdateWidget window;
+    window.show();
+
+    StartupValues values;
+    values.osTag = osTag;
+    QString userName;
+    if (arguments.size() == 5) {
+        values.version = arguments.at(1);
+        values.downloadurl = arguments.at(2);
+        values.installPath = unwrapInstallPath(arguments.at(3));
+        values.logFileName = arguments.at(4);
+        values.skipFix = true;
+    } else {
+        values.version = arguments.at(0);
+        values.downloadurl = arguments.at(1);
+        values.installPath = unwrapInstallPath(arguments.at(2));
+        if (arguments.size() == 4)
+            userName = arguments.at(3);
+        values.logFileName =
+            buildLogFileName(userName, osTag, values.version, QDateTime::currentDateTime());
+    }
+    logFileName = values.logFileName;
+
+    const QString root = applicationDataRoot();
+    const QString dataDirectory = root + QStringLiteral("/Velmora");
+    logDirectory = root + QStringLiteral("/Velmora/update");
+    QDir().mkpath(logDirectory);
+
+    QTextCodec::setCodecForLocale(gb18030);
+
+    QString translationFile;
+    const QString settingsPath = dataDirectory + QStringLiteral("/settings.ini");
+    if (QFileInfo::exists(settingsPath)) {
+        auto *settings = new QSettings(settingsPath, QSettings::IniFormat);
+        if (settings->value(QStringLiteral("lang")).toString() == QLatin1String("zh"))
+            translationFile = QStringLiteral(":/en_ch.qm");
+        if (settings->value(QStringLiteral("CatUpdateLog"), false).toBool())
+            logDirectory = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        settings->deleteLater();
+    }
+
+    auto *translator = new QTranslator(&app);
+    translator->load(translationFile);
+    QCoreApplication::installTranslator(translator);
+
+    qInstallMessageHandler(messageHandler);
+
+    values.downloadurl = configurationUrl(values.downloadurl);
+    window.setStartupValues(values);
+
+    const QString systemInfo = Platform::systemInfo();
+    const QString cpuInfo = Platform::cpuInfo();
+    const QByteArray rule(76, '*');
+    qDebug() << rule.constData();
+    qDebug() << "******** userName: " << userName;
+    qDebug() << "******** VelmoraVersion: " << values.version;
+    qDebug() << "******** systemInfo:" << systemInfo;
+    qDebug() << "******** cpuInfo: " << cpuInfo;
+    qDebug() << rule.constData();
+    qDebug() << "installPath" << values.installPath;
+    qDebug() << "downloadurl" << values.downloadurl;
+
+    window.startUpdate();
+    return app.exec();
+}

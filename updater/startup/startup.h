@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+// The updater's start-up: one pass on the main thread that stops the main
+// application, reads the command line, fixes the log file, installs the
+// translation and the log sink, writes the log header, shows the window and
+// runs the event loop.
+class Startup
+{
+public:
+    // The process entry; returns the exit code.
+    static int run(int argc, char **argv);
+
+    // The install-path argument may come wrapped in asterisks: the second
+    // "*"-separated part when there are at least two, else the whole argument.
+    static QString unwrapInstallPath(const QString &argument);
+    // The main application may pass the full installer's URL: the
+    // configuration lies beside it, so ".exe" and ".dmg" URLs get ".json".
+    static QString configurationUrl(const QString &downloadurl);
+    // "update_[<userName>_]<osTag>_<version>_<stamp>.log".
+    static QString buildLogFileName(const QString &userName, const QString &osTag,
+                                    const QString &version, const QDateTime &now);
+    // The parent of the program's writable application-data location.
+    static QString applicationDataRoot();
+};

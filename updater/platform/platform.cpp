@@ -3,8 +3,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QSysInfo>
+#include <QUrl>
 
 #ifdef Q_OS_WIN
+#include <QDesktopServices>
 #include <QSettings>
 #else
 #include <QRegularExpression>
@@ -103,4 +105,14 @@ bool Platform::makeWritable(const QString &path)
     QFile file(path);
     return file.setPermissions(file.permissions() | QFileDevice::WriteOwner |
                                QFileDevice::WriteUser);
+}
+
+bool Platform::openWebPage(const QUrl &url)
+{
+#ifdef Q_OS_WIN
+    return QDesktopServices::openUrl(url);
+#else
+    // The desktop's own opener works whatever display platform Qt runs on.
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
+#endif
 }

@@ -3,6 +3,7 @@
 #include <QString>
 
 class QProcess;
+class QUrl;
 
 // Operating-system services of the updater. The Windows branch does what the
 // product does on its home platform; the other branch gives working
@@ -25,4 +26,7 @@ public:
     static bool makeExecutable(const QString &path);
     // Clears the read-only attribute so that a file can be replaced.
     static bool makeWritable(const QString &path);
+
+    // Opens a web page in the user's default browser.
+    static bool openWebPage(const QUrl &url);
 };

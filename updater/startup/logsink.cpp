@@ -5,9 +5,6 @@
 #include <QMutex>
 #include <QTextStream>
 
-QString logDirectory;
-QString logFileName;
-
 namespace {
 QString levelWord(QtMsgType type)
 {

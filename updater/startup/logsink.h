@@ -1,12 +1,9 @@
 #pragma once
 
+#include "loglocation.h"
+
 #include <QString>
 #include <QtGlobal>
-
-// Where the log goes. Start-up writes both once, before the sink is installed
-// and before any other thread exists; afterwards they are only read.
-extern QString logDirectory;
-extern QString logFileName;
 
 // The process-wide Qt message handler: appends each message as one line
 // "##update##<level> (<time>) <text>\r\n" to logDirectory/logFileName,

@@ -47,6 +47,19 @@ QString Startup::applicationDataRoot()
     return QFileInfo(location).absoluteDir().absolutePath();
 }
 
+void Startup::readMainApplicationSettings(const QString &settingsPath, QString *translationFile,
+                                          bool *catUpdateLog)
+{
+    *translationFile = QString();
+    *catUpdateLog = false;
+    if (!QFileInfo::exists(settingsPath))
+        return;
+    QSettings settings(settingsPath, QSettings::IniFormat);
+    if (settings.value(QStringLiteral("lang")).toString() == QLatin1String("zh"))
+        *translationFile = QStringLiteral(":/en_ch.qm");
+    *catUpdateLog = settings.value(QStringLiteral("CatUpdateLog"), false).toBool();
+}
+
 int Startup::run(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -94,15 +107,11 @@ int Startup::run(int argc, char **argv)
     QTextCodec::setCodecForLocale(gb18030);
 
     QString translationFile;
-    const QString settingsPath = dataDirectory + QStringLiteral("/settings.ini");
-    if (QFileInfo::exists(settingsPath)) {
-        auto *settings = new QSettings(settingsPath, QSettings::IniFormat);
-        if (settings->value(QStringLiteral("lang")).toString() == QLatin1String("zh"))
-            translationFile = QStringLiteral(":/en_ch.qm");
-        if (settings->value(QStringLiteral("CatUpdateLog"), false).toBool())
-            logDirectory = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-        settings->deleteLater();
-    }
+    bool catUpdateLog = false;
+    readMainApplicationSettings(dataDirectory + QStringLiteral("/settings.ini"), &translationFile,
+                                &catUpdateLog);
+    if (catUpdateLog)
+        logDirectory = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 
     auto *translator = new QTranslator(&app);
     translator->load(translationFile);

@@ -1,26 +1,55 @@
 #include "updatewidget.h"
 
+#include "loglocation.h"
+#include "platform.h"
 #include "ui_updatewidget.h"
 #include "vendorconfig.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDebug>
+#include <QEventLoop>
+#include <QFile>
+#include <QHttpMultiPart>
 #include <QIcon>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QMovie>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
-// The home page may be redirected at run time for staging and tests.
+// The home page and the upload server are build-time settings that the
+// environment may override for staging and tests.
+QString vendorAddress(const char *variable, const QString &builtIn)
+{
+    const QByteArray overridden = qgetenv(variable);
+    return overridden.isEmpty() ? builtIn : QString::fromUtf8(overridden);
+}
+
 QUrl homePage()
 {
-    const QByteArray overridden = qgetenv("VELMORA_HOME_PAGE");
-    return QUrl(overridden.isEmpty() ? QStringLiteral(VELMORA_HOME_PAGE)
-                                     : QString::fromUtf8(overridden));
+    return QUrl(vendorAddress("VELMORA_HOME_PAGE", QStringLiteral(VELMORA_HOME_PAGE)));
+}
+
+QUrl uploadUrl()
+{
+    return QUrl(vendorAddress("VELMORA_UPLOAD_SERVER", QStringLiteral(VELMORA_UPLOAD_SERVER)) +
+                QStringLiteral("/api/file.api.php?action=putFailedData"));
+}
+
+QHttpPart formPart(const QString &disposition, const QByteArray &body)
+{
+    QHttpPart part;
+    part.setHeader(QNetworkRequest::ContentDispositionHeader, disposition);
+    part.setBody(body);
+    return part;
 }
 
 // The message box is the last thing the updater shows: every log line is
@@ -68,6 +97,11 @@ void UpdateWidget::setProcessExit(ProcessExit exit)
     processExit = std::move(exit);
 }
 
+void UpdateWidget::setUploadTimeout(int milliseconds)
+{
+    uploadTimeout = milliseconds;
+}
+
 void UpdateWidget::startUpdate()
 {
     // The update controller is not part of this build yet: the window stays
@@ -100,9 +134,11 @@ void UpdateWidget::chanageLabelText(QString text)
 
 void UpdateWidget::showMessageBox(QString text, bool isUploadLog)
 {
+    if (isUploadLog)
+        uploadLog();
     QMessageBox::critical(this, tr("update"), text, QMessageBox::Ok);
     if (isUploadLog)
-        QDesktopServices::openUrl(homePage());
+        Platform::openWebPage(homePage());
     processExit(-1);
 }
 
@@ -123,6 +159,57 @@ void UpdateWidget::hideMovie()
 void UpdateWidget::closeAppSlot()
 {
     QCoreApplication::quit();
+}
+
+void UpdateWidget::uploadLog()
+{
+    qDebug() << "========upload Log========";
+    QNetworkRequest request(uploadUrl());
+
+    const quint32 timestamp = quint32(QDateTime::currentSecsSinceEpoch());
+    const QString keyText = QStringLiteral("5d0c3a9e7f21b64c88a9e0f4b7c3d215%1").arg(timestamp);
+    const QByteArray key =
+        QCryptographicHash::hash(keyText.toUtf8(), QCryptographicHash::Md5).toHex();
+
+    auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    form->append(formPart(QStringLiteral("form-data; name=\"key\""), key));
+    form->append(
+        formPart(QStringLiteral("form-data; name=\"timestamp\""), QByteArray::number(timestamp)));
+    form->append(formPart(QStringLiteral("form-data; name=\"save_name\""), logFileName.toLatin1()));
+
+    // The log is streamed from the open file while the request is sent.
+    auto *logFile = new QFile(logDirectory + QLatin1Char('/') + logFileName);
+    logFile->open(QIODevice::ReadOnly);
+    QHttpPart logPart;
+    logPart.setHeader(QNetworkRequest::ContentDispositionHeader,
+                      QStringLiteral("form-data; name=\"save_data\";filename=\"%1\"")
+                          .arg(QStringLiteral("text.txt")));
+    logPart.setBodyDevice(logFile);
+    form->append(logPart);
+
+    auto *manager = new QNetworkAccessManager(this);
+    QNetworkReply *reply = manager->post(request, form);
+    form->setParent(reply);
+
+    // A server that accepts the connection and then never answers must not keep
+    // the error box from appearing: give up after a quiet spell.
+    QEventLoop loop;
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    quiet.setInterval(uploadTimeout);
+    connect(&quiet, SIGNAL(timeout()), reply, SLOT(abort()));
+    connect(reply, SIGNAL(uploadProgress(qint64, qint64)), &quiet, SLOT(start()));
+    connect(reply, SIGNAL(downloadProgress(qint64, qint64)), &quiet, SLOT(start()));
+    connect(reply, SIGNAL(finished()), &loop, SLOT(quit()));
+    quiet.start();
+    if (!reply->isFinished())
+        loop.exec();
+
+    qDebug() << reply->readAll();
+    logFile->close();
+    logFile->deleteLater();
+    reply->deleteLater();
+    manager->deleteLater();
 }
 
 void UpdateWidget::mousePressEvent(QMouseEvent *event)

@@ -32,6 +32,8 @@ public:
 
     void setStartupValues(const StartupValues &values);
     void setProcessExit(ProcessExit processExit);
+    // How long the log upload may receive nothing before it gives up.
+    void setUploadTimeout(int milliseconds);
 
     // Creates the controller, wires it to the window and runs its first stage.
     void startUpdate();
@@ -43,6 +45,7 @@ public slots:
     void showMovie();
     void hideMovie();
     void closeAppSlot();
+    void uploadLog();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -63,4 +66,5 @@ private:
     qint64 total = 0;
     qint64 ready = 0;
     ProcessExit processExit;
+    int uploadTimeout = 30000;
 };

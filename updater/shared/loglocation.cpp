@@ -1,0 +1,4 @@
+#include "loglocation.h"
+
+QString logDirectory;
+QString logFileName;

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSysInfo>
+#include <QTextCodec>
 #include <QUrl>
 
 #ifdef Q_OS_WIN
@@ -22,6 +23,15 @@ void Platform::startStopMainApplication(QProcess &process)
 #endif
 }
 
+void Platform::setLocaleCodec(QTextCodec *codec)
+{
+#ifdef Q_OS_WIN
+    QTextCodec::setCodecForLocale(codec);
+#else
+    Q_UNUSED(codec)
+#endif
+}
+
 #ifdef Q_OS_WIN
 namespace {
 struct WindowsRelease
@@ -32,10 +42,14 @@ struct WindowsRelease
 };
 
 const WindowsRelease windowsReleases[] = {
-    {QSysInfo::WV_NT, "xp", "Windows NT"},          {QSysInfo::WV_2000, "xp", "Windows 2000"},
-    {QSysInfo::WV_XP, "xp", "Windows XP"},          {QSysInfo::WV_2003, "xp", "Windows 2003"},
-    {QSysInfo::WV_VISTA, "win7", "Windows Vista"},  {QSysInfo::WV_WINDOWS7, "win7", "Windows 7"},
-    {QSysInfo::WV_WINDOWS8, "win7", "Windows 8"},   {QSysInfo::WV_WINDOWS8_1, "win7", "Windows 8.1"},
+    {QSysInfo::WV_NT, "xp", "Windows NT"},
+    {QSysInfo::WV_2000, "xp", "Windows 2000"},
+    {QSysInfo::WV_XP, "xp", "Windows XP"},
+    {QSysInfo::WV_2003, "xp", "Windows 2003"},
+    {QSysInfo::WV_VISTA, "win7", "Windows Vista"},
+    {QSysInfo::WV_WINDOWS7, "win7", "Windows 7"},
+    {QSysInfo::WV_WINDOWS8, "win7", "Windows 8"},
+    {QSysInfo::WV_WINDOWS8_1, "win7", "Windows 8.1"},
     {QSysInfo::WV_WINDOWS10, "win7", "Windows 10"},
 };
 

@@ -3,6 +3,7 @@
 #include <QString>
 
 class QProcess;
+class QTextCodec;
 class QUrl;
 
 // Operating-system services of the updater. The Windows branch does what the
@@ -14,6 +15,11 @@ public:
     // Starts the command that stops the running main application by name. The
     // process is never awaited; the caller keeps `process` alive until it ends.
     static void startStopMainApplication(QProcess &process);
+
+    // Makes `codec` the locale codec for the updater's text. File names on
+    // Windows do not pass through it; here they do, so switching it would make
+    // every non-ASCII path unreachable, and the log sink sets its codec itself.
+    static void setLocaleCodec(QTextCodec *codec);
 
     // The release class that keys the update configuration: "xp", "win7" or "mac".
     static QString osTag();

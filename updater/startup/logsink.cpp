@@ -37,12 +37,13 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
     if (type == QtWarningMsg)
         return;
 
-    const QString line = QStringLiteral("%1 %2 %3")
-                             .arg(QStringLiteral("##update##") + level, stamp, message);
+    const QString line =
+        QStringLiteral("%1 %2 %3").arg(QStringLiteral("##update##") + level, stamp, message);
     QFile file(logDirectory + QLatin1Char('/') + logFileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
-    QTextStream stream(&file); // encodes through the locale codec (GB18030 after start-up)
+    QTextStream stream(&file);
+    stream.setCodec("GB18030");
     stream << line << "\r\n";
     stream.flush();
     file.flush();

@@ -64,8 +64,10 @@ int Startup::run(int argc, char **argv)
 {
     QApplication app(argc, argv);
 
-    QProcess stopMainApplication;
-    Platform::startStopMainApplication(stopMainApplication);
+    // Kept alive until the process ends, even when start-up returns at once,
+    // so that the command is never cut short by its object's destruction.
+    auto *stopMainApplication = new QProcess;
+    Platform::startStopMainApplication(*stopMainApplication);
 
     QTextCodec *gb18030 = QTextCodec::codecForName("gb18030");
     const QString osTag = Platform::osTag();
@@ -104,7 +106,7 @@ int Startup::run(int argc, char **argv)
     logDirectory = root + QStringLiteral("/Velmora/update");
     QDir().mkpath(logDirectory);
 
-    QTextCodec::setCodecForLocale(gb18030);
+    Platform::setLocaleCodec(gb18030);
 
     QString translationFile;
     bool catUpdateLog = false;

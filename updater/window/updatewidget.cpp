@@ -20,7 +20,6 @@
 #include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
-
 #include <cstdio>
 #include <cstdlib>
 

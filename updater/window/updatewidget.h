@@ -4,7 +4,6 @@
 
 #include <QPoint>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 

@@ -1,0 +1,322 @@
+#include "startup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCodec>
+
+// Runs the real `update` program in a sandbox: its own XDG and HOME folders and
+// stand-in `pkill` / `xdg-open` first on PATH that only record their arguments.
+class Sandbox
+{
+public:
+    Sandbox()
+    {
+        QDir root(dir.path());
+        root.mkpath(QStringLiteral("bin"));
+        root.mkpath(QStringLiteral("home/Desktop"));
+        for (const QString &tool : {QStringLiteral("pkill"), QStringLiteral("xdg-open")}) {
+            QFile script(path(QStringLiteral("bin/") + tool));
+            script.open(QIODevice::WriteOnly);
+            script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> \"%1/%2.calls\"\n")
+                             .arg(dir.path(), tool)
+                             .toUtf8());
+            script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        }
+    }
+
+    QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
+    QString workDirectory() const { return path(QStringLiteral("data/Velmora/update")); }
+
+    void writeSettings(const QByteArray &content) const
+    {
+        QDir().mkpath(path(QStringLiteral("data/Velmora")));
+        QFile file(path(QStringLiteral("data/Velmora/settings.ini")));
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+    }
+
+    void start(const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PATH"), path(QStringLiteral("bin:")) +
+                                                       environment.value(QStringLiteral("PATH")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // Nothing the program may try to reach after start-up exists.
+        environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"),
+                           QStringLiteral("http://127.0.0.1:9"));
+        environment.insert(QStringLiteral("VELMORA_HOME_PAGE"),
+                           QStringLiteral("http://127.0.0.1:9/"));
+        process.setProcessEnvironment(environment);
+        process.start(QString::fromLocal8Bit(qgetenv("UPDATE_PROGRAM")), arguments);
+    }
+
+    // Lines of the log file once its header is complete.
+    QStringList waitForHeader(const QString &logPath)
+    {
+        QStringList lines;
+        for (int i = 0; i < 200 && lines.size() < 8; ++i) {
+            QTest::qWait(50);
+            QFile file(logPath);
+            if (file.open(QIODevice::ReadOnly))
+                lines = QTextCodec::codecForName("gb18030")
+                            ->toUnicode(file.readAll())
+                            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        }
+        return lines;
+    }
+
+    // What a stand-in tool recorded; it may still be running after `update` ended.
+    QString calls(const QString &tool) const
+    {
+        QFile file(path(tool + QStringLiteral(".calls")));
+        for (int i = 0; i < 100 && file.size() == 0; ++i)
+            QTest::qWait(50);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QStringList logFiles(const QString &folder) const
+    {
+        return QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files);
+    }
+
+    ~Sandbox()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unwrapInstallPath_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("installPath");
+        QTest::newRow("wrapped") << "*C:/Velmora*"
+                                 << "C:/Velmora";
+        QTest::newRow("plain") << "C:/Program Files/Velmora"
+                               << "C:/Program Files/Velmora";
+        QTest::newRow("one asterisk") << "*"
+                                      << "";
+        QTest::newRow("three pieces") << "a*b*c"
+                                      << "b";
+        QTest::newRow("leading only") << "*/opt/velmora"
+                                      << "/opt/velmora";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void unwrapInstallPath()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QString, installPath);
+        QCOMPARE(Startup::unwrapInstallPath(argument), installPath);
+    }
+
+    void configurationUrl_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("configuration");
+        QTest::newRow("exe") << "http://h/v/setup.exe"
+                             << "http://h/v/setup.exe.json";
+        QTest::newRow("dmg") << "http://h/v/setup.dmg"
+                             << "http://h/v/setup.dmg.json";
+        QTest::newRow("upper-case EXE") << "http://h/v/setup.EXE"
+                                        << "http://h/v/setup.EXE";
+        QTest::newRow("query after exe") << "http://h/setup.exe?a=1"
+                                         << "http://h/setup.exe?a=1.json";
+        QTest::newRow("json") << "http://h/update.json"
+                              << "http://h/update.json";
+        QTest::newRow("encoded name") << "http://h/set%20up.exe"
+                                      << "http://h/set%20up.exe.json";
+        QTest::newRow("exe folder") << "http://h/a.exe/config"
+                                    << "http://h/a.exe/config";
+    }
+    void configurationUrl()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, configuration);
+        QCOMPARE(Startup::configurationUrl(url), configuration);
+    }
+
+    void buildLogFileName_data()
+    {
+        QTest::addColumn<QString>("userName");
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("no user") << ""
+                                 << "update_mac_6.1.0_2026.03.04-05.06.07.089.log";
+        QTest::newRow("user") << "lin"
+                              << "update_lin_mac_6.1.0_2026.03.04-05.06.07.089.log";
+    }
+    void buildLogFileName()
+    {
+        QFETCH(QString, userName);
+        QFETCH(QString, fileName);
+        const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7, 89));
+        QCOMPARE(Startup::buildLogFileName(userName, QStringLiteral("mac"), QStringLiteral("6.1.0"),
+                                           now),
+                 fileName);
+    }
+
+    void readMainApplicationSettings_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty: no file
+        QTest::addColumn<QString>("translationFile");
+        QTest::addColumn<bool>("catUpdateLog");
+        QTest::newRow("no file") << QByteArray() << "" << false;
+        QTest::newRow("zh") << QByteArray("lang=zh\n") << ":/en_ch.qm" << false;
+        QTest::newRow("zh in General")
+            << QByteArray("[General]\nlang=zh\n") << ":/en_ch.qm" << false;
+        QTest::newRow("zh_CN is not zh") << QByteArray("lang=zh_CN\n") << "" << false;
+        QTest::newRow("en") << QByteArray("lang=en\nCatUpdateLog=true\n") << "" << true;
+        QTest::newRow("other section")
+            << QByteArray("[Other]\nlang=zh\nCatUpdateLog=true\n") << "" << false;
+        QTest::newRow("garbage") << QByteArray("\x01\x02=\n[[[") << "" << false;
+    }
+    void readMainApplicationSettings()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, translationFile);
+        QFETCH(bool, catUpdateLog);
+        Sandbox sandbox;
+        if (!content.isEmpty())
+            sandbox.writeSettings(content);
+        QString translation = QStringLiteral("unset");
+        bool desktop = !catUpdateLog;
+        Startup::readMainApplicationSettings(
+            sandbox.path(QStringLiteral("data/Velmora/settings.ini")), &translation, &desktop);
+        QCOMPARE(translation, translationFile);
+        QCOMPARE(desktop, catUpdateLog);
+    }
+
+    void wrongArgumentCount_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("0") << QStringList();
+        QTest::newRow("1") << QStringList{"1.0"};
+        QTest::newRow("2") << QStringList{"1.0", "http://127.0.0.1:9/u.json"};
+        QTest::newRow("6") << QStringList{"-skipfix", "1.0",   "http://127.0.0.1:9/u.json",
+                                          "*/opt*",   "a.log", "x"};
+    }
+    void wrongArgumentCount()
+    {
+        QFETCH(QStringList, arguments);
+        Sandbox sandbox;
+        sandbox.start(arguments);
+        QVERIFY(sandbox.process.waitForFinished(30000));
+        QCOMPARE(sandbox.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sandbox.process.exitCode(), 255);
+        QVERIFY(!QFileInfo::exists(sandbox.path(QStringLiteral("data"))));
+        QVERIFY(sandbox.logFiles(sandbox.path(QStringLiteral("home/Desktop"))).isEmpty());
+        QCOMPARE(sandbox.calls(QStringLiteral("pkill")), QStringLiteral("-KILL -x Velmora\n"));
+    }
+
+    void logHeader_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("fileNamePattern");
+        QTest::addColumn<QString>("userName");
+        QTest::addColumn<QString>("version");
+        QTest::newRow("3 arguments")
+            << QStringList{"6.1.0", "http://127.0.0.1:9/v/setup.exe", "*/opt/velmora*"}
+            << "^update_mac_6\\.1\\.0_\\d{4}\\.\\d\\d\\.\\d\\d-\\d\\d\\.\\d\\d\\.\\d\\d\\.\\d{3}\\."
+               "log$"
+            << ""
+            << "6.1.0";
+        QTest::newRow("4 arguments")
+            << QStringList{"6.1.0", "http://127.0.0.1:9/v/setup.exe", "*/opt/velmora*",
+                           QStringLiteral("王芳")}
+            << QStringLiteral("^update_王芳_mac_6\\.1\\.0_[\\d.-]{23}\\.log$")
+            << QStringLiteral("王芳") << "6.1.0";
+        QTest::newRow("5 arguments")
+            << QStringList{"whatever", "6.2.0", "http://127.0.0.1:9/v/setup.exe", "*/opt/velmora*",
+                           "given.log"}
+            << "^given\\.log$"
+            << ""
+            << "6.2.0";
+    }
+    void logHeader()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, fileNamePattern);
+        QFETCH(QString, userName);
+        QFETCH(QString, version);
+        Sandbox sandbox;
+        QDir().mkpath(sandbox.workDirectory());
+        const QByteArray earlierRun("##update##Debug: (2026-01-01 00:00:00.000) earlier run\r\n");
+        if (arguments.size() == 5) {
+            QFile earlier(sandbox.workDirectory() + QStringLiteral("/given.log"));
+            earlier.open(QIODevice::WriteOnly);
+            earlier.write(earlierRun);
+        }
+        sandbox.start(arguments);
+        QVERIFY(sandbox.process.waitForStarted());
+
+        QStringList files;
+        for (int i = 0; i < 200 && files.isEmpty(); ++i) {
+            QTest::qWait(50);
+            files = sandbox.logFiles(sandbox.workDirectory());
+        }
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(QRegularExpression(fileNamePattern).match(files.first()).hasMatch(),
+                 qPrintable(files.first()));
+        QStringList lines =
+            sandbox.waitForHeader(sandbox.workDirectory() + QLatin1Char('/') + files.first());
+        if (arguments.size() == 5)
+            QCOMPARE(lines.takeFirst() + QStringLiteral("\r\n"), QString::fromLatin1(earlierRun));
+        QVERIFY(lines.size() >= 8);
+
+        const QString rule(76, QLatin1Char('*'));
+        const QStringList header{
+            rule,
+            QStringLiteral("******** userName:  \"%1\"").arg(userName),
+            QStringLiteral("******** VelmoraVersion:  \"%1\"").arg(version),
+            QStringLiteral("******** systemInfo: \"%1\"").arg(QSysInfo::prettyProductName()),
+            QStringLiteral("******** cpuInfo:  \""),
+            rule,
+            QStringLiteral("installPath \"/opt/velmora\""),
+            QStringLiteral("downloadurl \"http://127.0.0.1:9/v/setup.exe.json\"")};
+        const QRegularExpression prefix(QStringLiteral(
+            "^##update##Debug: \\(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\) "));
+        for (int i = 0; i < header.size(); ++i) {
+            QVERIFY2(prefix.match(lines.at(i)).hasMatch(), qPrintable(lines.at(i)));
+            QVERIFY2(lines.at(i).mid(43).startsWith(header.at(i)), qPrintable(lines.at(i)));
+        }
+        QCOMPARE(sandbox.calls(QStringLiteral("pkill")), QStringLiteral("-KILL -x Velmora\n"));
+    }
+
+    void catUpdateLogMovesLogToDesktop()
+    {
+        Sandbox sandbox;
+        sandbox.writeSettings("[General]\nCatUpdateLog=true\n");
+        sandbox.start({"6.1.0", "http://127.0.0.1:9/u.json", "/opt/velmora"});
+        QVERIFY(sandbox.process.waitForStarted());
+        const QString desktop = sandbox.path(QStringLiteral("home/Desktop"));
+        QStringList files;
+        for (int i = 0; i < 200 && files.isEmpty(); ++i) {
+            QTest::qWait(50);
+            files = sandbox.logFiles(desktop);
+        }
+        QCOMPARE(files.size(), 1);
+        QVERIFY(sandbox.waitForHeader(desktop + QLatin1Char('/') + files.first()).size() >= 8);
+        QVERIFY(QFileInfo(sandbox.workDirectory()).isDir());
+        QVERIFY(sandbox.logFiles(sandbox.workDirectory()).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"

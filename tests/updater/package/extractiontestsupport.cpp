@@ -1,0 +1,111 @@
+#include "extractiontestsupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+namespace ExtractionTestSupport {
+
+namespace {
+QMutex logMutex;
+QStringList logLines;
+QtMessageHandler previousHandler = nullptr;
+
+void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    {
+        QMutexLocker locker(&logMutex);
+        logLines.append(message);
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+} // namespace
+
+bool run7zz(const QStringList &arguments, const QString &workingDirectory, QString *output)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workingDirectory);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("7zz"), arguments);
+    if (!process.waitForFinished(120000))
+        return false;
+    if (output)
+        *output = QString::fromUtf8(process.readAll());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QString archiveMethods(const QString &archive)
+{
+    QString listing;
+    run7zz({QStringLiteral("l"), QStringLiteral("-slt"), archive}, QDir::currentPath(), &listing);
+    QStringList methods;
+    const QRegularExpression method(QStringLiteral("^Method = (.+)$"),
+                                    QRegularExpression::MultilineOption);
+    auto matches = method.globalMatch(listing);
+    while (matches.hasNext())
+        methods.append(matches.next().captured(1).trimmed());
+    return methods.join(QLatin1Char(' '));
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList listTree(const QString &folder)
+{
+    QStringList entries;
+    const QDir root(folder);
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        entries.append(root.relativeFilePath(info.filePath()) +
+                       (info.isDir() && !info.isSymLink() ? QStringLiteral("/") : QString()));
+    }
+    entries.sort();
+    return entries;
+}
+
+QByteArray noise(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char &byte : bytes)
+        byte = char(generator.bounded(256));
+    return bytes;
+}
+
+void startLogCapture()
+{
+    QMutexLocker locker(&logMutex);
+    logLines.clear();
+    if (!previousHandler)
+        previousHandler = qInstallMessageHandler(captureMessage);
+}
+
+QString capturedLog()
+{
+    QMutexLocker locker(&logMutex);
+    return logLines.join(QLatin1Char('\n'));
+}
+
+} // namespace ExtractionTestSupport

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Helpers shared by the extraction tests: the system's 7zz, small file trees
+// and a capture of the log.
+namespace ExtractionTestSupport {
+
+// Runs 7zz in a folder with a UTF-8 locale; true when it exits with 0.
+bool run7zz(const QStringList &arguments, const QString &workingDirectory,
+            QString *output = nullptr);
+// The methods 7zz reports for the archive's blocks.
+QString archiveMethods(const QString &archive);
+
+bool writeFile(const QString &path, const QByteArray &data);
+QByteArray readFile(const QString &path);
+// Every entry below the folder, relative, sorted; folders end in "/".
+QStringList listTree(const QString &folder);
+// Reproducible bytes that do not compress.
+QByteArray noise(int size, quint32 seed);
+
+// Starts collecting every message written through Qt's message handler.
+void startLogCapture();
+QString capturedLog();
+
+} // namespace ExtractionTestSupport

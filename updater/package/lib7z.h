@@ -1,0 +1,30 @@
+#pragma once
+
+#include "extractcallback.h"
+#include "openarchiveinfo.h"
+#include "sevenzipexception.h"
+
+#include <QString>
+
+class QIODevice;
+
+// A small facade that reads 7z archives (and xz / lzma compressed files and
+// split 7z volumes) with libarchive and unpacks them through Qt files.
+namespace Lib7z {
+
+// Enables the formats and filters the facade reads. Idempotent, thread-safe.
+void registerArchiveCodecs();
+
+// Unpacks every item of the archive on the device into the directory. Returns
+// false when an item fails; throws SevenZipException when the archive cannot
+// be opened or the directory's parent cannot be created.
+bool extractToDirectory(QIODevice *archive, const QString &directory,
+                        ExtractCallback *callback = nullptr);
+
+// The cached record of the device's archive, opened on first use (may throw).
+// The record lives until the device is destroyed.
+OpenArchiveInfo *openArchiveFor(QIODevice *device);
+// Removes the device's record from the cache and hands it over, or null.
+OpenArchiveInfo *takeArchiveFor(QIODevice *device);
+
+} // namespace Lib7z

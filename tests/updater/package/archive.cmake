@@ -6,3 +6,8 @@ velmora_add_qtest(tst_extraction
     SOURCES tst_extraction.cpp ${extraction_support}
     LIBS updater_package
     LABELS package archive)
+
+velmora_add_qtest(tst_extractionfacade
+    SOURCES tst_extractionfacade.cpp hostilearchive.h hostilearchive.cpp ${extraction_support}
+    LIBS updater_package
+    LABELS package archive)

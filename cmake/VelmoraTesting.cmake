@@ -19,3 +19,16 @@ function(velmora_add_qtest name)
         LABELS "${ARG_LABELS}"
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;ASAN_OPTIONS=detect_leaks=0;${ARG_ENV}")
 endfunction()
+
+# velmora_add_subdirectories(): adds every sub-folder of the current source
+# folder that has a CMakeLists.txt, in name order. Tests and benchmarks mirror
+# the source layout this way without a list to keep up to date.
+function(velmora_add_subdirectories)
+    file(GLOB entries LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT entries)
+    foreach(entry ${entries})
+        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${entry}/CMakeLists.txt)
+            add_subdirectory(${entry})
+        endif()
+    endforeach()
+endfunction()

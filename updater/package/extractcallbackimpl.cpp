@@ -64,14 +64,16 @@ QDateTime timeOf(time_t seconds, long nanoseconds)
     return QDateTime::fromMSecsSinceEpoch(qint64(seconds) * 1000 + nanoseconds / 1000000);
 }
 
-// The birth time goes last: this platform cannot set it, and the first time
-// that cannot be set ends the work.
+// Not every platform can set a birth time (this one cannot), so only the
+// other two decide whether the times could be set.
 bool setTimes(QFile &file, const QDateTime &created, const QDateTime &accessed,
               const QDateTime &modified)
 {
-    return file.setFileTime(modified, QFileDevice::FileModificationTime) &&
-           file.setFileTime(accessed, QFileDevice::FileAccessTime) &&
-           file.setFileTime(created, QFileDevice::FileBirthTime);
+    if (!file.setFileTime(modified, QFileDevice::FileModificationTime) ||
+        !file.setFileTime(accessed, QFileDevice::FileAccessTime))
+        return false;
+    file.setFileTime(created, QFileDevice::FileBirthTime);
+    return true;
 }
 
 // Failures are ignored: an item keeps the times of its writing then. Folders

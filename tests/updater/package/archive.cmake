@@ -2,10 +2,12 @@
 # at test time by the system's 7zz or by the hostile-archive generator.
 set(extraction_support extractiontestsupport.h extractiontestsupport.cpp)
 
+# The plain C locale shows that item names with Chinese characters survive it.
 velmora_add_qtest(tst_extraction
     SOURCES tst_extraction.cpp ${extraction_support}
     LIBS updater_package
-    LABELS package archive)
+    LABELS package archive
+    ENV "LC_ALL=C")
 
 velmora_add_qtest(tst_extractionfacade
     SOURCES tst_extractionfacade.cpp hostilearchive.h hostilearchive.cpp ${extraction_support}

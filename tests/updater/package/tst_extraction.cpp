@@ -31,6 +31,7 @@ private slots:
     void fileWhereFolderIsNeeded();
     void chineseNames();
     void splitArchive();
+    void storedAccessTime();
 
 private:
     // Unpacks into target and checks that exactly one signal came.
@@ -296,6 +297,29 @@ void TstExtraction::splitArchive()
     QVERIFY2(uncompress(m_work->filePath(QStringLiteral("packet.7z.001")), target),
              qPrintable(capturedLog()));
     QCOMPARE(readFile(target + QStringLiteral("/large.bin")), content);
+}
+
+// 7zz stores access and creation times only when asked to.
+void TstExtraction::storedAccessTime()
+{
+    const QString file = m_work->filePath(QStringLiteral("source/read.txt"));
+    QVERIFY(writeFile(file, "read long ago\n"));
+    const QDateTime modified(QDate(2019, 5, 6), QTime(7, 8, 9), Qt::UTC);
+    const QDateTime accessed(QDate(2019, 6, 7), QTime(8, 9, 10), Qt::UTC);
+    {
+        QFile source(file);
+        QVERIFY(source.open(QIODevice::ReadWrite));
+        QVERIFY(source.setFileTime(modified, QFileDevice::FileModificationTime));
+        QVERIFY(source.setFileTime(accessed, QFileDevice::FileAccessTime));
+    }
+    const QString packet = makePacket(QStringLiteral("packet.7z"),
+                                      {QStringLiteral("-mtc=on"), QStringLiteral("-mta=on")});
+    const QString target = m_work->filePath(QStringLiteral("target"));
+
+    QVERIFY(uncompress(packet, target));
+    const QFileInfo extracted(target + QStringLiteral("/read.txt"));
+    QCOMPARE(extracted.lastModified().toUTC(), modified);
+    QCOMPARE(extracted.lastRead().toUTC(), accessed);
 }
 
 QTEST_GUILESS_MAIN(TstExtraction)

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -74,7 +76,8 @@ private slots:
     void callbackVetoAndStop();
     void cachedRecordAndCleaner();
     void secondExtractionFromOneDevice();
-    void xzCompressedFile();
+    void compressedFile_data();
+    void compressedFile();
 
 private:
     QString writeArchive(const HostileArchive &archive);
@@ -454,18 +457,41 @@ void TstExtractionFacade::secondExtractionFromOneDevice()
     }
 }
 
-void TstExtractionFacade::xzCompressedFile()
+void TstExtractionFacade::compressedFile_data()
 {
+    QTest::addColumn<QString>("suffix");
+
+    QTest::newRow("xz") << "xz";
+    QTest::newRow("lzma") << "lzma";
+}
+
+// A compressed file that is no archive unpacks as one item named after it.
+void TstExtractionFacade::compressedFile()
+{
+    QFETCH(QString, suffix);
+
     const QByteArray content = noise(3000, 5) + QByteArray(3000, 'z');
-    QVERIFY(writeFile(m_work->filePath(QStringLiteral("source/report.txt")), content));
-    QVERIFY(
-        run7zz({QStringLiteral("a"), QStringLiteral("-txz"), QStringLiteral("-bd"),
-                m_work->filePath(QStringLiteral("report.txt.xz")), QStringLiteral("report.txt")},
-               m_work->filePath(QStringLiteral("source"))));
+    const QString source = m_work->filePath(QStringLiteral("source"));
+    QVERIFY(writeFile(source + QStringLiteral("/report.txt"), content));
+    const QString packed = m_work->filePath(QStringLiteral("report.txt.") + suffix);
+    if (suffix == QLatin1String("xz")) {
+        QVERIFY(run7zz({QStringLiteral("a"), QStringLiteral("-txz"), QStringLiteral("-bd"), packed,
+                        QStringLiteral("report.txt")},
+                       source));
+    } else {
+        // 7zz cannot write the lzma format.
+        if (QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty())
+            QSKIP("needs xz to write an lzma file");
+        QProcess xz;
+        xz.setStandardOutputFile(packed);
+        xz.start(QStringLiteral("xz"), {QStringLiteral("--format=lzma"), QStringLiteral("-c"),
+                                        source + QStringLiteral("/report.txt")});
+        QVERIFY(xz.waitForFinished() && xz.exitCode() == 0);
+    }
     const QString target = m_work->filePath(QStringLiteral("target"));
 
-    QVERIFY2(extract(m_work->filePath(QStringLiteral("report.txt.xz")), target),
-             qPrintable(capturedLog()));
+    QVERIFY2(extract(packed, target), qPrintable(capturedLog()));
+    QCOMPARE(listTree(target), QStringList({QStringLiteral("report.txt")}));
     QCOMPARE(readFile(target + QStringLiteral("/report.txt")), content);
 }
 

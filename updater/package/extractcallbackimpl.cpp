@@ -174,6 +174,11 @@ bool ExtractCallbackImpl::getStream(quint32 index, archive_entry *entry,
     }
 
     const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR;
+    // A file without a name of its own would take the target directory's place.
+    if (!isFolder && QDir::cleanPath(QStringLiteral("./") + path) == QLatin1String(".")) {
+        qDebug() << "File item without a name:" << path;
+        return false;
+    }
     try {
         const QFileInfo item(m_currentFile);
         auto guard = std::make_unique<DirectoryGuard>(item.path());

@@ -186,7 +186,8 @@ void TstExtraction::failure_data()
     QTest::newRow("unreadable file") << "missing" << true << "Could not open archive";
     QTest::newRow("truncated archive") << "truncated" << true << "Could not open archive";
     QTest::newRow("Swap4 coder") << "swap4" << false << "codec ID: 20304";
-    QTest::newRow("flipped data byte") << "flipped" << false << "Damaged item";
+    QTest::newRow("flipped Copy byte") << "flipped" << false << "7-Zip bad CRC";
+    QTest::newRow("flipped LZMA byte") << "flipped lzma" << false << "Damaged item";
 }
 
 // A failed packet leaves no file behind, and the folder that was to hold
@@ -205,17 +206,18 @@ void TstExtraction::failure()
         QVERIFY(!makePacket(QStringLiteral("packet.7z"), {QStringLiteral("-m0=LZMA2")}).isEmpty());
         const QByteArray whole = readFile(packet);
         QVERIFY(writeFile(packet, whole.left(whole.size() / 2)));
-    } else if (kind == QLatin1String("swap4") || kind == QLatin1String("flipped")) {
+    } else if (kind == QLatin1String("swap4") || kind.startsWith(QLatin1String("flipped"))) {
         // One file, so that nothing is written before the item that fails.
         QDir(m_work->filePath(QStringLiteral("source"))).removeRecursively();
         QVERIFY(writeFile(m_work->filePath(QStringLiteral("source/sub/only.bin")), noise(5000, 3)));
-        const QString coder = kind == QLatin1String("swap4") ? QStringLiteral("-m0=Swap4")
-                                                             : QStringLiteral("-m0=Copy");
+        const QString coder = kind == QLatin1String("swap4")     ? QStringLiteral("-m0=Swap4")
+                              : kind == QLatin1String("flipped") ? QStringLiteral("-m0=Copy")
+                                                                 : QStringLiteral("-m0=LZMA");
         QVERIFY(!makePacket(QStringLiteral("packet.7z"),
                             {coder, QStringLiteral("-mf=off"), QStringLiteral("sub/only.bin")})
                      .isEmpty());
     }
-    if (kind == QLatin1String("flipped")) {
+    if (kind.startsWith(QLatin1String("flipped"))) {
         QByteArray bytes = readFile(packet);
         bytes[32 + 1000] = char(bytes[32 + 1000] ^ 0x40); // packed data follow the 32-byte start
         QVERIFY(writeFile(packet, bytes));

@@ -300,6 +300,9 @@ void TstExtractionFacade::hostileArchive_data()
                                    << "" << leaves;
     QTest::newRow("drive letter") << "C:\\x"
                                   << "" << leaves;
+    QTest::newRow("file named like the target") << "./."
+                                                << ""
+                                                << "File item without a name:";
     QTest::newRow("link pointing outside")
         << "evil"
         << "../outside"

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QPixmap>
+#include <QPoint>
+#include <QRgb>
+#include <QSize>
+
+// A test picture in which every pixel carries its own coordinates, so that a
+// cut or crop tells where in the picture it was taken from: red and green hold
+// the low bytes of x and y, blue their high nibbles.
+QPixmap codedPicture(const QSize &size);
+
+// The picture coordinates that a pixel of a coded picture carries.
+QPoint pictureCoordinates(QRgb pixel);

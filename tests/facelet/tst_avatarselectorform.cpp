@@ -115,6 +115,8 @@ private slots:
     void fitsPictureAndCropsUnderSelection();
     void emitsWholePictureBeforeFirstResize();
     void ignoresNullPicture();
+    void widgetWithoutAreaEmitsWholePicture_data();
+    void widgetWithoutAreaEmitsWholePicture();
     void movesStopFlushAtEdges_data();
     void movesStopFlushAtEdges();
     void handlesResizeWithinPicture_data();
@@ -196,6 +198,34 @@ void TestAvatarSelectorForm::ignoresNullPicture()
     QCOMPARE(spy.count(), 1);
     drag(selector, QPoint(198, 148), QPoint(198, 148));
     QCOMPARE(lastCrop(spy), pictureArea(sceneSelection));
+}
+
+void TestAvatarSelectorForm::widgetWithoutAreaEmitsWholePicture_data()
+{
+    QTest::addColumn<QSize>("widgetSize");
+
+    QTest::newRow("no width or height") << QSize(0, 0);
+    QTest::newRow("no height") << QSize(100, 0);
+    QTest::newRow("no width") << QSize(0, 100);
+}
+
+// A layout may squeeze the selector to nothing; the picture then has no area
+// to scale the selection by, and the crop falls back to the whole picture.
+void TestAvatarSelectorForm::widgetWithoutAreaEmitsWholePicture()
+{
+    QFETCH(QSize, widgetSize);
+
+    QWidget window;
+    window.resize(sceneSize);
+    auto *selector = new AvatarSelectorForm(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    selector->resize(widgetSize);
+    QCOMPARE(selector->size(), widgetSize);
+    QSignalSpy spy(selector, &AvatarSelectorForm::avatarSelected);
+    selector->setPixmap(codedPicture(scenePicture));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(lastCrop(spy), QRect(QPoint(0, 0), scenePicture));
 }
 
 void TestAvatarSelectorForm::movesStopFlushAtEdges_data()

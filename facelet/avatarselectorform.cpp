@@ -348,11 +348,13 @@ void AvatarSelectorForm::mouseReleaseEvent(QMouseEvent *event)
 
 const QPixmap &AvatarSelectorForm::scaledBackground()
 {
-    if (scaledPixmap.isNull() && !backgroundRect.isEmpty()) {
+    // Rebuilt for a new picture, a new backgroundRect or a screen of another
+    // pixel density.
+    const qreal ratio = devicePixelRatioF();
+    if ((scaledPixmap.isNull() || scaledPixmap.devicePixelRatioF() != ratio) &&
+        !backgroundRect.isEmpty()) {
         // Scaled by the same painter operation that would draw the picture
-        // directly, so the copy looks exactly like it, at the screen's pixel
-        // density.
-        const qreal ratio = devicePixelRatioF();
+        // directly, so the copy looks exactly like it.
         scaledPixmap = QPixmap(backgroundRect.size() * ratio);
         scaledPixmap.setDevicePixelRatio(ratio);
         scaledPixmap.fill(Qt::transparent);

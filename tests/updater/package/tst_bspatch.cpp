@@ -10,6 +10,19 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+#if defined(__SANITIZE_ADDRESS__)
+#define WITH_ADDRESS_SANITIZER
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WITH_ADDRESS_SANITIZER
+#endif
+#endif
+
 namespace {
 
 QByteArray randomBytes(int size, quint32 seed)
@@ -74,6 +87,7 @@ private slots:
     void handMadePatch_data();
     void handMadePatch();
     void failureKeepsExistingNewFile();
+    void newSizeThatCannotBeReserved();
 
 private:
     QString path(const QString &name) const { return dir->filePath(name); }
@@ -286,6 +300,39 @@ void TestBspatch::failureKeepsExistingNewFile()
     QCOMPARE(contentOf(path("new")), QByteArray("left by an earlier run"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden),
              QStringList({"new", "old", "patch"}));
+}
+
+void TestBspatch::newSizeThatCannotBeReserved()
+{
+#if !defined(Q_OS_LINUX) || defined(WITH_ADDRESS_SANITIZER)
+    QSKIP("needs an address-space limit, which the sanitizer's shadow memory does not allow");
+#else
+    writeFile(path("old"), "old");
+    writeFile(path("patch"),
+              BsdiffTestPatch::copying("x").replace(24, 8, BsdiffTestPatch::value(0x7fffffff)));
+    // Allow the process a further 256 MB of address space, far less than the
+    // 2 GB the header asks for.
+    const QList<QByteArray> statm = contentOf(QStringLiteral("/proc/self/statm")).split(' ');
+    const rlim_t used = rlim_t(statm.value(0).toULongLong()) * rlim_t(sysconf(_SC_PAGESIZE));
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_AS, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = used + 256 * 1024 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_AS, &limited), 0);
+    // Had the buffer been reserved, the run would end at the control stream's
+    // end with a logged "Corrupt patch"; a failed reservation logs nothing.
+    static QStringList messages;
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &text) { messages << text; });
+    const int result = bspatchFile(local("old"), local("new"), local("patch"));
+    qInstallMessageHandler(previous);
+    QCOMPARE(setrlimit(RLIMIT_AS, &saved), 0);
+
+    QCOMPARE(result, 1);
+    QCOMPARE(messages, QStringList());
+    QVERIFY(!QFile::exists(path("new")));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestBspatch)

@@ -1,0 +1,426 @@
+// The coordinator against the in-process test server and a real nginx: the
+// range table the server sees, summed progress, the size query with its
+// redirects and error texts, refusals, reuse, byte-exact files and calls
+// from a second thread.
+#include "downloadcontrol.h"
+#include "downloadthread.h"
+#include "nginxserver.h"
+#include "testhttpserver.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QVector>
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+const int shortTimeout = 300; // ms without data before a request fails
+
+QByteArray pattern(qint64 size)
+{
+    QVector<quint32> words(int(size / 4 + 1));
+    QRandomGenerator{quint32(size)}.fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), int(size));
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return QByteArray();
+    return hash.result().toHex();
+}
+
+QStringList sixTimes(const QString &range)
+{
+    return QStringList{range, range, range, range, range, range};
+}
+
+// The Range headers of the GET requests the server saw, sorted.
+QStringList rangesSeen(const TestHttpServer &server, const QString &path)
+{
+    QStringList ranges;
+    for (const auto &request : server.requests(path)) {
+        if (request.method == "GET")
+            ranges.append(QString::fromLatin1(request.header("Range")));
+    }
+    ranges.sort();
+    return ranges;
+}
+
+// Watches one coordinator's signals and waits for its outcome.
+struct Outcome
+{
+    explicit Outcome(DownloadControl *control)
+        : finished(control, SIGNAL(finished(int))), error(control, SIGNAL(error(QString, bool))),
+          sizeError(control, SIGNAL(getFileSizeErrorSignal(QString))),
+          progress(control, SIGNAL(progressChange(int, qint64, qint64, qint64)))
+    {}
+    bool wait()
+    {
+        for (int i = 0; i < 300 && finished.isEmpty() && error.isEmpty() && sizeError.isEmpty();
+             ++i)
+            QTest::qWait(50);
+        return !finished.isEmpty() || !error.isEmpty() || !sizeError.isEmpty();
+    }
+    QSignalSpy finished, error, sizeError, progress;
+};
+
+} // namespace
+
+class TestDownloadControl : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir fixtures;
+    QTemporaryDir targets;
+    std::unique_ptr<NginxServer> nginx;
+    int targetNumber = 0;
+
+    QString newTarget() { return targets.filePath(QString::number(++targetNumber)); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(fixtures.isValid() && targets.isValid());
+        for (qint64 size : {0, 1, 5, 1024 * 1024 + 3, 64 * 1024 * 1024}) {
+            QFile file(fixtures.filePath(QString::number(size)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(pattern(size)), size);
+        }
+        nginx = std::make_unique<NginxServer>(fixtures.path());
+        QVERIFY2(nginx->start(), qPrintable(nginx->errorString()));
+    }
+
+    void cleanupTestCase() { nginx.reset(); }
+
+    void rangeTable_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("headContentLength");
+        QTest::addColumn<int>("threadCount");
+        QTest::addColumn<QStringList>("ranges");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<qint64>("lastProgress");
+        QTest::addColumn<QByteArray>("content");
+
+        const QByteArray thousand = pattern(1000);
+        QTest::newRow("1000 in 6")
+            << thousand << true << 6
+            << QStringList{"bytes=0-166",   "bytes=166-333", "bytes=333-500",
+                           "bytes=500-666", "bytes=666-833", "bytes=833-1000"}
+            << qint64(1000) << qint64(1005) << thousand;
+        QTest::newRow("empty file")
+            << QByteArray() << true << 6 << sixTimes(QStringLiteral("bytes=0-0")) << qint64(0)
+            << qint64(0) << QByteArray();
+        // Without a length the size is 0; the one byte every range asks for is
+        // still written at offset 0, which the packet's MD5 check catches.
+        QTest::newRow("no Content-Length")
+            << QByteArray("hello") << false << 6 << sixTimes(QStringLiteral("bytes=0-0"))
+            << qint64(0) << qint64(6) << QByteArray("h");
+        QTest::newRow("2 in 5") << QByteArray("ab") << true << 5
+                                << QStringList{"bytes=0-0", "bytes=0-0", "bytes=0-1", "bytes=1-1",
+                                               "bytes=1-2"}
+                                << qint64(2) << qint64(6) << QByteArray("ab");
+        QTest::newRow("one range") << thousand << true << 1 << QStringList{"bytes=0-1000"}
+                                   << qint64(1000) << qint64(1000) << thousand;
+    }
+
+    void rangeTable()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, headContentLength);
+        QFETCH(int, threadCount);
+        QFETCH(QStringList, ranges);
+        QFETCH(qint64, total);
+        QFETCH(qint64, lastProgress);
+        QFETCH(QByteArray, content);
+
+        TestHttpServer server;
+        TestHttpServer::Route route;
+        route.body = body;
+        route.headContentLength = headContentLength;
+        server.setRoute(QStringLiteral("/f"), route);
+        DownloadControl control;
+        Outcome outcome(&control);
+        const QString target = newTarget();
+        QVERIFY(
+            control.downloadFile(server.url(QStringLiteral("/f")).toString(), target, threadCount));
+        QVERIFY(outcome.wait());
+        QCOMPARE(outcome.finished.size(), 1);
+        QCOMPARE(outcome.finished.first().first().toInt(), 0);
+        QVERIFY(outcome.error.isEmpty());
+        QCOMPARE(rangesSeen(server, QStringLiteral("/f")), ranges);
+        const QList<QVariant> last = outcome.progress.last();
+        QCOMPARE(last.at(0).toInt(), 0);
+        QCOMPARE(last.at(1).toLongLong(), qint64(0));
+        QCOMPARE(last.at(2).toLongLong(), total);
+        QCOMPARE(last.at(3).toLongLong(), lastProgress);
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+        QVERIFY(!control.errorReported);
+    }
+
+    void byteExact_data()
+    {
+        QTest::addColumn<bool>("useNginx");
+        QTest::addColumn<qint64>("size");
+        for (bool useNginx : {false, true}) {
+            for (qint64 size : {0, 1, 5, 1024 * 1024 + 3, 64 * 1024 * 1024}) {
+                QTest::addRow("%s %lld", useNginx ? "nginx" : "test server", size)
+                    << useNginx << size;
+            }
+        }
+    }
+
+    void byteExact()
+    {
+        QFETCH(bool, useNginx);
+        QFETCH(qint64, size);
+        const QString name = QString::number(size);
+        TestHttpServer server;
+        server.serveFile(QLatin1Char('/') + name, fixtures.filePath(name));
+        const QUrl url =
+            useNginx ? nginx->url(QLatin1Char('/') + name) : server.url(QLatin1Char('/') + name);
+
+        DownloadControl control;
+        Outcome outcome(&control);
+        const QString target = newTarget();
+        QVERIFY(control.downloadFile(url.toString(), target, 6));
+        QVERIFY(outcome.wait());
+        QCOMPARE(outcome.finished.size(), 1);
+        QCOMPARE(QFileInfo(target).size(), size);
+        QCOMPARE(fileHash(target), fileHash(fixtures.filePath(name)));
+    }
+
+    void reuseAfterSuccess()
+    {
+        TestHttpServer server;
+        server.serve(QStringLiteral("/a"), "first file");
+        server.serve(QStringLiteral("/b"), "the second file");
+        DownloadControl control;
+        Outcome outcome(&control);
+        const QString first = newTarget();
+        QVERIFY(control.downloadFile(server.url(QStringLiteral("/a")).toString(), first, 6));
+        QVERIFY(outcome.wait());
+        const QString second = newTarget();
+        QVERIFY(control.downloadFile(server.url(QStringLiteral("/b")).toString(), second, 6));
+        QTRY_COMPARE(outcome.finished.size(), 2);
+        QFile file(second);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("the second file"));
+    }
+
+    void refusedWhileRunning()
+    {
+        TestHttpServer server;
+        TestHttpServer::Route stalled;
+        stalled.body = pattern(100);
+        stalled.stallAfter = 0;
+        server.setRoute(QStringLiteral("/slow"), stalled);
+        DownloadControl control;
+        control.setTransferTimeout(60000);
+        Outcome outcome(&control);
+        QVERIFY(
+            control.downloadFile(server.url(QStringLiteral("/slow")).toString(), newTarget(), 6));
+        const int requests = server.requests().size();
+        QVERIFY(
+            !control.downloadFile(server.url(QStringLiteral("/slow")).toString(), newTarget(), 6));
+        QCOMPARE(server.requests().size(), requests);
+        QVERIFY(outcome.finished.isEmpty() && outcome.error.isEmpty());
+    }
+
+    void twoFailingWorkersGiveOneError()
+    {
+        TestHttpServer server;
+        TestHttpServer::Route dropped;
+        dropped.body = pattern(600);
+        dropped.dropAfter = 0; // every range's connection ends after its headers
+        server.setRoute(QStringLiteral("/drop"), dropped);
+        DownloadControl control;
+        Outcome outcome(&control);
+        QVERIFY(
+            control.downloadFile(server.url(QStringLiteral("/drop")).toString(), newTarget(), 2));
+        QVERIFY(outcome.wait());
+        QTest::qWait(200); // room for the second worker's report
+        QCOMPARE(outcome.error.size(), 1);
+        QCOMPARE(outcome.error.first().at(0).toString(),
+                 QStringLiteral("The connection has been broken,please login and download again"));
+        QCOMPARE(outcome.error.first().at(1).toBool(), false);
+        QVERIFY(outcome.finished.isEmpty());
+        QVERIFY(control.errorReported);
+
+        // A failed coordinator refuses the next download.
+        server.serve(QStringLiteral("/ok"), "ok");
+        server.clearRequests();
+        QVERIFY(
+            !control.downloadFile(server.url(QStringLiteral("/ok")).toString(), newTarget(), 6));
+        QVERIFY(server.requests().isEmpty());
+    }
+
+    void sizeQueryErrors_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("connection refused") << "refused"
+                                            << "Connection refused";
+        QTest::newRow("host not found") << "unknown host"
+                                        << "The server is not found,please check the network";
+        QTest::newRow("404") << "404"
+                             << "The download file  is not found,please check the download url";
+        QTest::newRow("stall") << "stall"
+                               << "The connection timeout,please check the download url";
+        QTest::newRow("eleven redirects") << "redirects 11" << DownloadThread::hijackMessage();
+    }
+
+    void sizeQueryErrors()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, text);
+        TestHttpServer server;
+        QString url = server.url(QStringLiteral("/f")).toString();
+        if (kind == "refused") {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            url = QStringLiteral("http://127.0.0.1:%1/f").arg(closed.serverPort());
+            closed.close();
+        } else if (kind == "unknown host") {
+            url = QStringLiteral("http://download.velmora.invalid/f");
+        } else if (kind == "404") {
+            server.respond(QStringLiteral("/f"), 404, "missing");
+        } else if (kind == "stall") {
+            TestHttpServer::Route stall;
+            stall.stall = true;
+            server.setRoute(QStringLiteral("/f"), stall);
+        } else {
+            server.serve(QStringLiteral("/end"), "end");
+            server.redirectChain(QStringLiteral("/f"), 11, QStringLiteral("/end"));
+        }
+        DownloadControl control;
+        control.setTransferTimeout(shortTimeout);
+        Outcome outcome(&control);
+        const QString target = newTarget();
+        QVERIFY(!control.downloadFile(url, target, 6));
+        QCOMPARE(outcome.sizeError.size(), 1);
+        QCOMPARE(outcome.sizeError.first().first().toString(), text);
+        QVERIFY(!QFile::exists(target));
+        QVERIFY(rangesSeen(server, QStringLiteral("/f")).isEmpty());
+    }
+
+    void sizeQueryRedirects_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("relative");
+        QTest::newRow("301") << 301 << 1 << false;
+        QTest::newRow("302 relative") << 302 << 1 << true;
+        QTest::newRow("ten 302") << 302 << 10 << false;
+        QTest::newRow("eleven relative 301") << 301 << 11 << true;
+    }
+
+    // HEAD and every range follow 301 and 302, a relative Location resolved
+    // against the URL that sent it; the file is the redirect target's.
+    void sizeQueryRedirects()
+    {
+        QFETCH(int, status);
+        QFETCH(int, count);
+        QFETCH(bool, relative);
+        TestHttpServer server;
+        const QByteArray body = pattern(3000);
+        server.serve(QStringLiteral("/dir/end"), body);
+        server.redirectChain(QStringLiteral("/r"), count, QStringLiteral("/dir/end"), status,
+                             relative);
+        DownloadControl control;
+        Outcome outcome(&control);
+        const QString target = newTarget();
+        const bool beyondLimit = count > DownloadThread::redirectLimit;
+        QCOMPARE(control.downloadFile(server.url(QStringLiteral("/r")).toString(), target, 3),
+                 !beyondLimit);
+        if (beyondLimit) {
+            QCOMPARE(outcome.sizeError.first().first().toString(), DownloadThread::hijackMessage());
+            return;
+        }
+        QVERIFY(outcome.wait());
+        QCOMPARE(outcome.finished.size(), 1);
+        QCOMPARE(rangesSeen(server, QStringLiteral("/dir/end")),
+                 (QStringList{"bytes=0-1000", "bytes=1000-2000", "bytes=2000-3000"}));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), body);
+    }
+
+    void transferTimeout()
+    {
+        TestHttpServer server;
+        TestHttpServer::Route stall;
+        stall.body = pattern(1000);
+        stall.stallAfter = 100;
+        server.setRoute(QStringLiteral("/f"), stall);
+        DownloadControl control;
+        control.setTransferTimeout(shortTimeout);
+        Outcome outcome(&control);
+        QVERIFY(control.downloadFile(server.url(QStringLiteral("/f")).toString(), newTarget(), 6));
+        QVERIFY(outcome.wait());
+        QCOMPARE(outcome.error.size(), 1);
+        QCOMPARE(outcome.error.first().at(0).toString(),
+                 QStringLiteral("The connection timeout,please check the download url"));
+    }
+
+    // The controller calls downloadFile from its own thread for every packet.
+    void calledFromAnotherThread_data()
+    {
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("completes") << true;
+        QTest::newRow("fails, then the coordinator is deleted") << false;
+    }
+
+    void calledFromAnotherThread()
+    {
+        QFETCH(bool, succeeds);
+        TestHttpServer server;
+        const QByteArray body = pattern(2 * 1024 * 1024 + 7);
+        TestHttpServer::Route route;
+        route.body = body;
+        route.dropAfter = succeeds ? -1 : 1000;
+        server.setRoute(QStringLiteral("/f"), route);
+
+        auto control = new DownloadControl;
+        Outcome outcome(control);
+        const QString target = newTarget();
+        bool started = false;
+        std::unique_ptr<QThread> caller(QThread::create([&] {
+            started = control->downloadFile(server.url(QStringLiteral("/f")).toString(), target, 6);
+        }));
+        caller->start();
+        QVERIFY(outcome.wait());
+        QVERIFY(caller->wait(10000));
+        QVERIFY(started);
+        if (succeeds) {
+            QCOMPARE(outcome.finished.size(), 1);
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), body);
+        } else {
+            QCOMPARE(outcome.error.size(), 1);
+        }
+        // As the controller does after a failure: the workers and the file go
+        // with the coordinator, on its thread.
+        QSignalSpy destroyed(control, SIGNAL(destroyed()));
+        control->deleteLater();
+        QVERIFY(destroyed.wait(5000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownloadControl)
+#include "tst_downloadcontrol.moc"

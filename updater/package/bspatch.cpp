@@ -86,8 +86,10 @@ public:
             logSystemFailure(QString::asprintf("fopen(%s)", path.constData()));
             return false;
         }
-        if (offset > std::numeric_limits<off_t>::max() ||
-            fseeko(file, off_t(offset), SEEK_SET) != 0) {
+        // std::fseek takes a long, which is 32 bits on Windows: an offset past
+        // its range is refused rather than wrapped.
+        if (offset > std::numeric_limits<long>::max() ||
+            std::fseek(file, long(offset), SEEK_SET) != 0) {
             logSystemFailure(
                 QString::asprintf("fseeko(%s, %lld)", path.constData(), (long long)offset));
             return false;

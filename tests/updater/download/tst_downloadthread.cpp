@@ -232,7 +232,7 @@ private slots:
         QTemporaryDir root;
         QByteArray body(size, Qt::Uninitialized);
         for (int i = 0; i < size; ++i)
-            body[i] = char((i * 7919) >> 3);
+            body[i] = char((quint32(i) * 7919u) >> 3);
         QFile source(root.filePath(QStringLiteral("f")));
         QVERIFY(source.open(QIODevice::WriteOnly));
         source.write(body);

@@ -102,6 +102,17 @@ bool DownloadThread::writesBody() const
            status < 400;
 }
 
+bool DownloadThread::isCutShort() const
+{
+    // The network layer may end a reply without an error when the server
+    // closes the connection before the announced length; the range is then
+    // incomplete all the same. A compressed body has another length.
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray encoding = reply->rawHeader("Content-Encoding");
+    return length.isValid() && (encoding.isEmpty() || encoding == "identity") &&
+           written < length.toLongLong();
+}
+
 void DownloadThread::writeArrivedData()
 {
     const QByteArray data = reply->readAll();
@@ -137,6 +148,10 @@ void DownloadThread::finishedSlot()
 
     if (reply->error() == QNetworkReply::NoError) {
         writeArrivedData();
+        if (isCutShort()) {
+            fail(errorText(QNetworkReply::RemoteHostClosedError, QString()));
+            return;
+        }
         qDebug() << QStringLiteral("###########thread-%1 finish,size %2").arg(index).arg(written);
     } else {
         qDebug() << "----------------error:" << reply->errorString();

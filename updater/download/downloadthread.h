@@ -59,6 +59,7 @@ private slots:
 private:
     static QString errorText(QNetworkReply::NetworkError code, const QString &otherText);
     bool writesBody() const;
+    bool isCutShort() const;
     void fail(const QString &text);
 
     int index = 0;

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "patchentry.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+class NginxServer;
+class TestHttpServer;
+
+// Everything one update needs, built in a temporary folder at test time: an
+// installation (with a blank in its path), the work folder under a private
+// XDG_DATA_HOME, 7z packets made with 7zz, BSDIFF40 patches made with bsdiff,
+// an installer that records its arguments, and a server that publishes them.
+// It also captures the debug log of the process while it lives.
+class ControlTestFixture
+{
+public:
+    // The configuration's values for osTag "mac" and version "2.0".
+    struct Config
+    {
+        bool withFixUpdatePacket = true;
+        QByteArray fixUpdatePacketMd5;
+        QString fixUpdatePacketUrl;
+        QStringList fixUpdateUesedVersion;
+        QByteArray installerMd5;
+        QString installerUrl;
+        bool withPartialPacket = true;
+        QByteArray partialPacketMd5;
+        QString partialPacketUrl;
+        QByteArray replacePacketMd5;
+        QString replacePacketUrl;
+        PatchList modify;
+
+        // The installed copy of one listed file no longer has its old sum.
+        void breakPatch();
+        QByteArray toJson() const;
+    };
+
+    ControlTestFixture();
+    ~ControlTestFixture();
+
+    bool isValid() const { return errorMessage.isEmpty(); }
+    QString errorText() const { return errorMessage; }
+
+    bool startServer(bool nginx);
+    QString url(const QString &name) const;
+    // Puts content on the server under /name; returns its MD5.
+    QByteArray publish(const QString &name, const QByteArray &content);
+    bool publishConfig(const Config &config);
+    // A partial packet that also carries the replace packet beside its folder,
+    // published as partial.pak; returns its MD5.
+    QByteArray publishPartialCarryingReplace();
+    int requestCount(const QByteArray &method, const QString &name) const;
+
+    Config defaultConfig() const;
+    // A built packet: "partial.pak", "replace.pak", "fix.pak", "setup.dmg", or any
+    // other name for a copy of the replace packet.
+    QByteArray packet(const QString &name) const;
+    QByteArray md5(const QString &name) const;
+    bool placeInWorkFolder(const QString &name, const QByteArray &content);
+
+    // What the installer recorded: the argument count, then each argument.
+    QStringList installerArguments() const;
+    // Relative path -> content of the listed files under folder.
+    QMap<QString, QByteArray> filesUnder(const QString &folder) const;
+    QMap<QString, QByteArray> newFiles() const { return newContents; }
+
+    // The debug lines logged so far, from every thread.
+    static QStringList log();
+
+    QString root;
+    QString installPath;
+    QString updateDir;
+
+private:
+    bool build();
+    bool run(const QString &program, const QStringList &arguments, const QString &directory);
+    bool writeFile(const QString &path, const QByteArray &content);
+    bool makePacket(const QString &folder, const QStringList &members);
+
+    QTemporaryDir dir;
+    QString errorMessage;
+    QString stagingDir;
+    QString wwwDir;
+    QMap<QString, QByteArray> oldContents;
+    QMap<QString, QByteArray> newContents;
+    std::unique_ptr<TestHttpServer> httpServer;
+    std::unique_ptr<NginxServer> nginxServer;
+    QString accessLogPath;
+    QtMessageHandler previousHandler = nullptr;
+};

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "updateconfig.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class BsdiffControl;
+class DownloadControl;
+class QThread;
+class Uncompress;
+
+// Drives one update from the configuration download to the hand-off as a
+// stage machine: `stage` says where the update stands and mainControlSlot()
+// does the work of the current stage whenever a step has finished. The window
+// learns what to show only through signals. After the first stage, which the
+// window runs directly, every slot runs on the controller's own workerThread.
+class UpdateControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Odd stages below 10 wait for a download; 11, 14 and 17 for an
+    // extraction; 20 for the patch worker.
+    enum UpdateStage
+    {
+        PrepareConfig = 0,
+        DownloadingConfig = 1,
+        ConfigReady = 2,
+        DownloadingFixPacket = 3,
+        FixPacketReady = 4,
+        DownloadingPartialPacket = 5,
+        PartialPacketReady = 6,
+        DownloadingReplacePacket = 7,
+        ReplacePacketReady = 8,
+        DownloadingInstaller = 9,
+        InstallerReady = 10,
+        UncompressingFixPacket = 11,
+        FixPacketUncompressFailed = 12,
+        FixPacketUncompressed = 13,
+        UncompressingPartialPacket = 14,
+        PartialPacketUncompressFailed = 15,
+        PartialPacketUncompressed = 16,
+        UncompressingReplacePacket = 17,
+        ReplacePacketUncompressFailed = 18,
+        ReplacePacketUncompressed = 19,
+        Patching = 20,
+        PatchSucceeded = 21,
+        PatchFailed = 22,
+    };
+
+    // Creates the workers on the calling thread, then moves the controller to
+    // a thread of its own and starts it.
+    explicit UpdateControl(QObject *parent = nullptr);
+
+    // The update-error text, shown whenever a limit of five is reached or the
+    // installer's sum differs.
+    static QString updateErrorText();
+
+    // Restored into downloadUrl on every restart.
+    QString configUrl;
+    QString downloadUrl;
+    QString osTag;
+    QString version;
+    QString installPath;
+    QString logFileName;
+    // Work folder: packets are downloaded and unpacked here.
+    QString updateDir;
+    QString backupPath;
+    // True for the copy started by a self-update: no second self-update.
+    bool skipFix = false;
+    UpdateConfig config;
+    int stage = PrepareConfig;
+    BsdiffControl *bsdiffControl = nullptr;
+    Uncompress *uncompress = nullptr;
+    // Deleted, and cleared here, after a failed download.
+    DownloadControl *downloadControl = nullptr;
+    int threadCount = 0;
+    QString downloadTarget;
+    QString configFilePath;
+    QString installerPath;
+    QString partialPacketPath;
+    QString fixUpdatePacketPath;
+    QString replacePacketPath;
+    QString fixUpdateDir;
+    QString currentPacketPath;
+    QString outUncompressFilesPath;
+    // Failed hand-off attempts, shared by every way of handing off; never reset.
+    int launchFailures = 0;
+    // Restarts of the whole update; never reset.
+    int restartCount = 0;
+    // Never stopped: it lives as long as the process.
+    QThread *workerThread = nullptr;
+    QStringList deployFiles;
+    QStringList deployDirs;
+
+signals:
+    void downloadSuccessSignal();
+    void uncompressSuccessSignal();
+    void uncompressFalilSignal();
+    void patchSuccessSignal();
+    void patchFailSignal();
+    void callTrellimSignal(QString packetPath);
+    void callInstallerSignal();
+    void progressChangeSignal(int index, qint64 startPoint, qint64 endPoint, qint64 readySize);
+    void changeLabelTextSignal(QString text);
+    void showMessageBoxSignal(QString text, bool isUploadLog);
+    void showMovieSignal();
+    void hideMovieSignal();
+    void exitSignal();
+    void reStartUpdateSignal();
+
+public slots:
+    void finishedSlot(int index);
+    void DownloadErrorSlot(QString errorString, bool isUploadLog);
+    void getDownloadFileSizeErrorSlot(QString errorMessage);
+    void UncompressPacketErrorSlot();
+    void UncompressPacketSuccessSlot();
+    void PatchSuccessSlot();
+    void PatchErrorSlot(QString errorText);
+    void mainControlSlot();
+    void callTrellim(QString packetPath);
+    void reStartUpdateSlot();
+    void runInstaller();
+
+private slots:
+    void sizeQueryFailedSlot();
+
+private:
+    void chooseRoute();
+    // True when it ended the route choice: the self-update route was taken or
+    // a restart was requested.
+    bool checkSelfUpdate();
+    void launchSelfUpdate();
+    // Compares the packet's sum with the configuration's and logs a mismatch.
+    bool packetMatches(const QString &path, const QByteArray &expected, const char *mismatchLine,
+                       const char *jsonText, const char *fileText) const;
+    void beginDownload();
+    bool checkDownloadUrl();
+    QString findPacketByMd5(const QString &folder, const QByteArray &sum) const;
+    void beginUncompress();
+    void beginPatch();
+    void discardDownloadControl();
+
+    // Set while downloadFile runs when the size query reported its failure.
+    bool sizeQueryFailed = false;
+};

@@ -3,6 +3,7 @@
 #include "loglocation.h"
 #include "platform.h"
 #include "ui_updatewidget.h"
+#include "updatecontrol.h"
 #include "vendorconfig.h"
 
 #include <QCoreApplication>
@@ -103,8 +104,26 @@ void UpdateWidget::setUploadTimeout(int milliseconds)
 
 void UpdateWidget::startUpdate()
 {
-    // The update controller is not part of this build yet: the window stays
-    // on "Waiting to update".
+    // The controller moves itself to a thread of its own; its first stage
+    // runs here, so the signals of that stage arrive directly.
+    controller = new UpdateControl(nullptr);
+    controller->skipFix = skipFix;
+    controller->osTag = osTag;
+    controller->configUrl = downloadurl;
+    controller->downloadUrl = downloadurl;
+    controller->version = version;
+    controller->installPath = installPath;
+    controller->logFileName = logFileName;
+    connect(controller, SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)), this,
+            SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
+    connect(controller, SIGNAL(changeLabelTextSignal(QString)), this,
+            SLOT(chanageLabelText(QString)));
+    connect(controller, SIGNAL(showMessageBoxSignal(QString, bool)), this,
+            SLOT(showMessageBox(QString, bool)));
+    connect(controller, SIGNAL(showMovieSignal()), this, SLOT(showMovie()));
+    connect(controller, SIGNAL(hideMovieSignal()), this, SLOT(hideMovie()));
+    connect(controller, SIGNAL(exitSignal()), this, SLOT(closeAppSlot()));
+    controller->mainControlSlot();
 }
 
 void UpdateWidget::progressChangeSlot(int index, qint64 startPoint, qint64 endPoint,

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QThread>
 #include <QUrl>
 
@@ -44,7 +45,13 @@ qint64 DownloadControl::getFileSize(const QString &url)
         QEventLoop loop;
         connect(reply, SIGNAL(finished()), &loop, SLOT(quit()));
         connect(watchdog, SIGNAL(expired()), reply, SLOT(abort()));
+        connect(this, SIGNAL(destroyed()), &loop, SLOT(quit()));
+        QPointer<DownloadControl> alive(this);
         loop.exec();
+        // A deletion requested from another thread is carried out even inside
+        // this nested loop.
+        if (!alive)
+            return -1;
         reply->deleteLater();
 
         if (reply->error() != QNetworkReply::NoError) {
@@ -80,7 +87,11 @@ bool DownloadControl::downloadFile(const QString &url, const QString &filePath, 
     this->url = url;
     this->filePath = filePath;
     this->threadCount = threadCount;
-    totalSize = getFileSize(url);
+    QPointer<DownloadControl> alive(this);
+    const qint64 size = getFileSize(url);
+    if (!alive)
+        return false;
+    totalSize = size;
     if (totalSize == -1) {
         qDebug() << "get file size error";
         return false;

@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -375,6 +376,28 @@ private slots:
         QCOMPARE(outcome.error.size(), 1);
         QCOMPARE(outcome.error.first().at(0).toString(),
                  QStringLiteral("The connection timeout,please check the download url"));
+    }
+
+    // The controller deletes its coordinator from its own thread; a deletion
+    // that arrives while the size query waits must not leave it running on.
+    void deletedDuringSizeQuery()
+    {
+        TestHttpServer server;
+        TestHttpServer::Route stall;
+        stall.stall = true;
+        server.setRoute(QStringLiteral("/f"), stall);
+        QPointer<DownloadControl> control = new DownloadControl;
+        control->setTransferTimeout(60000);
+        std::unique_ptr<QThread> deleter(QThread::create([&] {
+            while (server.requests().isEmpty())
+                QThread::msleep(10);
+            control->deleteLater();
+        }));
+        deleter->start();
+        QVERIFY(
+            !control->downloadFile(server.url(QStringLiteral("/f")).toString(), newTarget(), 6));
+        QVERIFY(deleter->wait(10000));
+        QVERIFY(control.isNull());
     }
 
     // The controller calls downloadFile from its own thread for every packet.

@@ -47,7 +47,6 @@ int main(int argc, char *argv[])
     }
     const int ranges = arguments.size() > 3 ? arguments.at(3).toInt() : 6;
     // Debug lines would cost time and hide the figures.
-    qSetMessagePattern(QString());
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
 
     DownloadControl control;
@@ -70,7 +69,7 @@ int main(int argc, char *argv[])
         return 1;
     app.exec();
     const double seconds = clock.nsecsElapsed() / 1e9;
-    out << "seconds " << QString::number(seconds, 'f', 3) << " idle_kib " << idle
-        << " peak_kib " << peakResidentKiB() << '\n';
+    out << "seconds " << QString::number(seconds, 'f', 3) << " idle_kib " << idle << " peak_kib "
+        << peakResidentKiB() << '\n';
     return exitCode;
 }

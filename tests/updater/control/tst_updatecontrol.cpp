@@ -10,14 +10,13 @@
 #include <QThread>
 
 namespace {
-bool logHasLineStartingWith(const QString &start)
+int logLinesStartingWith(const QString &start)
 {
     const QStringList lines = ControlTestFixture::log();
-    for (const QString &line : lines) {
-        if (line.startsWith(start))
-            return true;
-    }
-    return false;
+    int count = 0;
+    for (const QString &line : lines)
+        count += line.startsWith(start) ? 1 : 0;
+    return count;
 }
 } // namespace
 
@@ -38,6 +37,7 @@ public:
         PartialMd5UpperCase,
         ReplaceMd5UpperCase,
         InstallerMd5UpperCase,
+        InstallerDoesNotStart,
         PartialNotUnpackable,
         PatchFailsReplaceDownloaded,
         PatchFailsReplaceUnpacked,
@@ -162,6 +162,12 @@ private slots:
              0,
              {"Download installer md5 is not match"},
              {"HEAD setup.dmg 1"}},
+            {"installer that does not start is tried five times",
+             InstallerDoesNotStart,
+             updateError,
+             0,
+             {"start installer failed"},
+             {"HEAD setup.dmg 1"}},
             {"packet that cannot be unpacked is fetched once",
              PartialNotUnpackable,
              updateError,
@@ -266,6 +272,11 @@ private slots:
             version = QStringLiteral("1.9");
             values.installerMd5 = values.installerMd5.toUpper();
             break;
+        case InstallerDoesNotStart:
+            version = QStringLiteral("1.9");
+            values.installerMd5 =
+                fixture->publish(QStringLiteral("setup.dmg"), QByteArray("no program\n"));
+            break;
         case PartialNotUnpackable:
             values.partialPacketMd5 =
                 fixture->publish(QStringLiteral("partial.pak"), QByteArray("not an archive"));
@@ -317,7 +328,7 @@ private slots:
                 QString(line)
                     .replace(QStringLiteral("<work>"), fixture->updateDir)
                     .replace(QStringLiteral("<install>"), fixture->installPath);
-            QVERIFY2(logHasLineStartingWith(expected), qPrintable(expected));
+            QVERIFY2(logLinesStartingWith(expected) > 0, qPrintable(expected));
         }
         QFETCH(QStringList, requests);
         for (const QString &request : requests) {
@@ -335,6 +346,9 @@ private slots:
                              QStringLiteral("/DIR=") + fixture->installPath}),
                 30000);
             break;
+        case InstallerDoesNotStart:
+            QCOMPARE(logLinesStartingWith(QStringLiteral("start installer failed")), 5);
+            break;
         case PartialPresent:
             QCOMPARE(fixture->filesUnder(fixture->updateDir + QStringLiteral("/partial")),
                      fixture->newFiles());
@@ -346,7 +360,7 @@ private slots:
         case ConfigMissingOnServer:
         case PacketMissingOnServer:
             QVERIFY(window->events.contains(QStringLiteral("label Get download file size error")));
-            QVERIFY(!logHasLineStartingWith(QStringLiteral("start download failed")));
+            QVERIFY(logLinesStartingWith(QStringLiteral("start download failed")) == 0);
             break;
         default:
             break;

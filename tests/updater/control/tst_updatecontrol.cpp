@@ -1,5 +1,6 @@
 #include "controltestfixture.h"
 #include "updatecontrol.h"
+#include "vendorconfig.h"
 #include "windowrecorder.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QTest>
 #include <QTextCodec>
 #include <QThread>
+#include <QTranslator>
 
 namespace {
 int logLinesStartingWith(const QString &start)
@@ -365,6 +367,20 @@ private slots:
         default:
             break;
         }
+    }
+
+    // The update-error text carries the build-time web host and is looked up
+    // in the catalogue like the other texts of the controller.
+    void updateErrorTextIsTranslated()
+    {
+        QVERIFY(UpdateControl::updateErrorText().contains(QStringLiteral(VELMORA_WEB_HOST)));
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral(VELMORA_BINARY_DIR "/updater/resources/en_ch.qm")));
+        QCoreApplication::installTranslator(&translator);
+        const QString translated = UpdateControl::updateErrorText();
+        QCoreApplication::removeTranslator(&translator);
+        QVERIFY2(translated.startsWith(QStringLiteral("升级错误")), qPrintable(translated));
+        QVERIFY(translated.contains(QStringLiteral(VELMORA_WEB_HOST)));
     }
 
     void windowSignalsOfPatchUpdate_data()

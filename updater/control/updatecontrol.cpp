@@ -48,9 +48,8 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
             SLOT(getDownloadFileSizeErrorSlot(QString)));
     connect(downloadControl, SIGNAL(error(QString, bool)), this,
             SLOT(DownloadErrorSlot(QString, bool)));
-    // The size query runs inside downloadFile on the calling thread; a direct
-    // connection tells beginDownload, before downloadFile returns, that its
-    // false result has already been reported.
+    // The size query reports its failure before downloadFile returns; a direct
+    // connection lets beginDownload know that a false result was reported.
     connect(downloadControl, SIGNAL(getFileSizeErrorSignal(QString)), this,
             SLOT(sizeQueryFailedSlot()), Qt::DirectConnection);
 

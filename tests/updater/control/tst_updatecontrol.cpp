@@ -86,8 +86,10 @@ private slots:
         if (controller) {
             // The controller's thread runs for the process's life; a test
             // stops it so that nothing of this update reaches the next one.
+            // The wait is bounded: after a failed test the thread may still be
+            // waiting for a download that this thread would have to run.
             controller->workerThread->quit();
-            controller->workerThread->wait();
+            controller->workerThread->wait(10000);
         }
         window.reset();
         fixture.reset();

@@ -1,4 +1,5 @@
 #include "startup.h"
+#include "testhttpserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,7 +40,8 @@ public:
         file.write(content);
     }
 
-    void start(const QStringList &arguments)
+    void start(const QStringList &arguments,
+               const QString &uploadServer = QStringLiteral("http://127.0.0.1:9"))
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("PATH"), path(QStringLiteral("bin:")) +
@@ -49,8 +51,7 @@ public:
         environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         // Nothing the program may try to reach after start-up exists.
-        environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"),
-                           QStringLiteral("http://127.0.0.1:9"));
+        environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"), uploadServer);
         environment.insert(QStringLiteral("VELMORA_HOME_PAGE"),
                            QStringLiteral("http://127.0.0.1:9/"));
         process.setProcessEnvironment(environment);
@@ -299,20 +300,36 @@ private slots:
         QCOMPARE(sandbox.calls(QStringLiteral("pkill")), QStringLiteral("-KILL -x Velmora\n"));
     }
 
+    // The log moved to the desktop is also the one a failing update uploads: a
+    // configuration without content restarts the update until the limit, whose
+    // error box asks for the upload.
     void catUpdateLogMovesLogToDesktop()
     {
+        TestHttpServer server;
+        server.serve(QStringLiteral("/update.json"), "{}");
+        server.respond(QStringLiteral("/api/file.api.php"), 200, "ok");
         Sandbox sandbox;
         sandbox.writeSettings("[General]\nCatUpdateLog=true\n");
-        sandbox.start({"6.1.0", "http://127.0.0.1:9/u.json", "/opt/velmora"});
+        sandbox.start(
+            {"6.1.0", server.url(QStringLiteral("/update.json")).toString(), "/opt/velmora"},
+            server.url(QString()).toString());
         QVERIFY(sandbox.process.waitForStarted());
-        const QString desktop = sandbox.path(QStringLiteral("home/Desktop"));
-        QStringList files;
-        for (int i = 0; i < 200 && files.isEmpty(); ++i) {
+
+        QList<TestHttpServer::Request> uploads;
+        for (int i = 0; i < 300 && uploads.isEmpty(); ++i) {
             QTest::qWait(50);
-            files = sandbox.logFiles(desktop);
+            uploads = server.requests(QStringLiteral("/api/file.api.php"));
         }
+        QCOMPARE(uploads.size(), 1);
+
+        const QString desktop = sandbox.path(QStringLiteral("home/Desktop"));
+        const QStringList files = sandbox.logFiles(desktop);
         QCOMPARE(files.size(), 1);
-        QVERIFY(sandbox.waitForHeader(desktop + QLatin1Char('/') + files.first()).size() >= 8);
+        QFile log(desktop + QLatin1Char('/') + files.first());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray uploaded = log.readAll().split('\n').mid(0, 8).join('\n');
+        QVERIFY(uploaded.contains("******** VelmoraVersion:  \"6.1.0\""));
+        QVERIFY(uploads.first().body.contains(uploaded));
         QVERIFY(QFileInfo(sandbox.workDirectory()).isDir());
         QVERIFY(sandbox.logFiles(sandbox.workDirectory()).isEmpty());
     }

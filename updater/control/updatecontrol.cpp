@@ -1,5 +1,6 @@
 #include "updatecontrol.h"
 
+#include "applicationdataroot.h"
 #include "bsdiffcontrol.h"
 #include "downloadcontrol.h"
 #include "filemd5.h"
@@ -12,19 +13,8 @@
 #include <QFileInfo>
 #include <QJsonValue>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
-
-namespace {
-// The parent of the writable application-data location, as start-up fixes it.
-QString applicationDataRoot()
-{
-    const QString location =
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/../");
-    return QFileInfo(location).absoluteDir().absolutePath();
-}
-} // namespace
 
 UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
 {
@@ -299,8 +289,14 @@ void UpdateControl::beginDownload()
 bool UpdateControl::checkDownloadUrl()
 {
     const QUrl url(downloadUrl, QUrl::TolerantMode);
+    // The file name becomes the download target inside the work folder: one
+    // that names a folder step (a backslash separates folders on Windows)
+    // would lead outside it.
+    const QString fileName = url.fileName(QUrl::FullyDecoded);
+    const bool leavesWorkFolder =
+        fileName.contains(QLatin1Char('\\')) || fileName == QLatin1String("..");
     if (url.path(QUrl::FullyDecoded).isEmpty() || url.scheme() != QLatin1String("http") ||
-        !url.isValid()) {
+        !url.isValid() || leavesWorkFolder) {
         emit showMessageBoxSignal(tr("Download url is error,Please login and download again"),
                                   false);
         return false;

@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "applicationdataroot.h"
 #include "logsink.h"
 #include "platform.h"
 #include "startupvalues.h"
@@ -38,13 +39,6 @@ QString Startup::buildLogFileName(const QString &userName, const QString &osTag,
     const QString user = userName.isEmpty() ? QString() : userName + QLatin1Char('_');
     return QStringLiteral("update_") + user + osTag + QLatin1Char('_') + version +
            QLatin1Char('_') + stamp + QStringLiteral(".log");
-}
-
-QString Startup::applicationDataRoot()
-{
-    const QString location =
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/../");
-    return QFileInfo(location).absoluteDir().absolutePath();
 }
 
 void Startup::readMainApplicationSettings(const QString &settingsPath, QString *translationFile,

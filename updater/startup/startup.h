@@ -23,8 +23,6 @@ public:
     // "update_[<userName>_]<osTag>_<version>_<stamp>.log".
     static QString buildLogFileName(const QString &userName, const QString &osTag,
                                     const QString &version, const QDateTime &now);
-    // The parent of the program's writable application-data location.
-    static QString applicationDataRoot();
     // Reads the main application's settings.ini, when it exists: "lang" exactly
     // "zh" selects the Chinese catalogue, "CatUpdateLog" moves the log to the
     // desktop. Missing keys (or a missing file) leave the defaults.

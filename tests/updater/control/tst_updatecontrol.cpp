@@ -49,6 +49,7 @@ public:
         ConfigTargetNotCreatable,
         ConfigMissingOnServer,
         PacketMissingOnServer,
+        PacketNameWithBackslash,
     };
     Q_ENUM(Scenario)
 
@@ -230,6 +231,12 @@ private slots:
              0,
              {},
              {"HEAD absent.pak 1", "GET absent.pak 0"}},
+            {"packet name with a backslash is refused",
+             PacketNameWithBackslash,
+             "box false Download url is error,Please login and download again",
+             0,
+             {},
+             {"HEAD partial.pak 0"}},
         };
         for (bool nginx : {false, true}) {
             for (const Row &row : rows) {
@@ -315,6 +322,10 @@ private slots:
             break;
         case PacketMissingOnServer:
             values.partialPacketUrl = fixture->url(QStringLiteral("absent.pak"));
+            break;
+        case PacketNameWithBackslash:
+            // Where a backslash separates folders it would lead out of the work folder.
+            values.partialPacketUrl = fixture->url(QStringLiteral("..%5C..%5Cpartial.pak"));
             break;
         }
         QVERIFY(fixture->publishConfig(values));

@@ -71,6 +71,18 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
     workerThread->start(QThread::InheritPriority);
 }
 
+void UpdateControl::connectWindow(QObject *window)
+{
+    connect(this, SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)), window,
+            SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
+    connect(this, SIGNAL(changeLabelTextSignal(QString)), window, SLOT(chanageLabelText(QString)));
+    connect(this, SIGNAL(showMessageBoxSignal(QString, bool)), window,
+            SLOT(showMessageBox(QString, bool)));
+    connect(this, SIGNAL(showMovieSignal()), window, SLOT(showMovie()));
+    connect(this, SIGNAL(hideMovieSignal()), window, SLOT(hideMovie()));
+    connect(this, SIGNAL(exitSignal()), window, SLOT(closeAppSlot()));
+}
+
 QString UpdateControl::updateErrorText()
 {
     return tr("Update error,It will jump to URL <" VELMORA_WEB_HOST

@@ -54,6 +54,10 @@ public:
     // a thread of its own and starts it.
     explicit UpdateControl(QObject *parent = nullptr);
 
+    // Connects the six window signals to the slots of the same names on
+    // `window` (the update window, or anything that stands in for it).
+    void connectWindow(QObject *window);
+
     // The update-error text, shown whenever a limit of five is reached or the
     // installer's sum differs.
     static QString updateErrorText();

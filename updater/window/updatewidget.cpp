@@ -114,15 +114,7 @@ void UpdateWidget::startUpdate()
     controller->version = version;
     controller->installPath = installPath;
     controller->logFileName = logFileName;
-    connect(controller, SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)), this,
-            SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
-    connect(controller, SIGNAL(changeLabelTextSignal(QString)), this,
-            SLOT(chanageLabelText(QString)));
-    connect(controller, SIGNAL(showMessageBoxSignal(QString, bool)), this,
-            SLOT(showMessageBox(QString, bool)));
-    connect(controller, SIGNAL(showMovieSignal()), this, SLOT(showMovie()));
-    connect(controller, SIGNAL(hideMovieSignal()), this, SLOT(hideMovie()));
-    connect(controller, SIGNAL(exitSignal()), this, SLOT(closeAppSlot()));
+    controller->connectWindow(this);
     controller->mainControlSlot();
 }
 

@@ -104,37 +104,20 @@ void UpdateControl::mainControlSlot()
         break;
     case FixPacketReady:
         qDebug() << "download fixUpdatePacket Success";
-        if (!packetMatches(fixUpdatePacketPath, config.fixUpdatePacketMd5,
-                           "Download FixUpdate Packet md5 is not match",
-                           "json: fixUpdatePacket's md5 %1", "file: fixUpdatePacket's md5 %1")) {
-            emit reStartUpdateSignal();
-            break;
-        }
-        currentPacketPath = fixUpdatePacketPath;
-        stage = UncompressingFixPacket;
-        beginUncompress();
+        unpackIfMatches(fixUpdatePacketPath, config.fixUpdatePacketMd5,
+                        "Download FixUpdate Packet md5 is not match",
+                        "json: fixUpdatePacket's md5 %1", "file: fixUpdatePacket's md5 %1",
+                        UncompressingFixPacket);
         break;
     case PartialPacketReady:
-        if (!packetMatches(partialPacketPath, config.partialPacketMd5,
-                           "Download Partial Packet md5 is not match",
-                           "json: PartialPacket's md5 %1", "file: PartialPacket's md5 %1")) {
-            emit reStartUpdateSignal();
-            break;
-        }
-        currentPacketPath = partialPacketPath;
-        stage = UncompressingPartialPacket;
-        beginUncompress();
+        unpackIfMatches(partialPacketPath, config.partialPacketMd5,
+                        "Download Partial Packet md5 is not match", "json: PartialPacket's md5 %1",
+                        "file: PartialPacket's md5 %1", UncompressingPartialPacket);
         break;
     case ReplacePacketReady:
-        if (!packetMatches(replacePacketPath, config.replacePacketMd5,
-                           "Download Replace Packet md5 is not match",
-                           "json: replacePacket's md5 %1", "file: replace Packet's md5 %1")) {
-            emit reStartUpdateSignal();
-            break;
-        }
-        currentPacketPath = replacePacketPath;
-        stage = UncompressingReplacePacket;
-        beginUncompress();
+        unpackIfMatches(replacePacketPath, config.replacePacketMd5,
+                        "Download Replace Packet md5 is not match", "json: replacePacket's md5 %1",
+                        "file: replace Packet's md5 %1", UncompressingReplacePacket);
         break;
     case InstallerReady:
         // A wrong installer is not fetched again: the user is sent to the web site.
@@ -156,21 +139,15 @@ void UpdateControl::mainControlSlot()
     case PatchSucceeded:
         emit callTrellimSignal(outUncompressFilesPath);
         break;
-    case PatchFailed: {
-        const QString found = findPacketByMd5(updateDir, config.replacePacketMd5);
-        if (!found.isEmpty()) {
-            replacePacketPath = found;
-            stage = ReplacePacketReady;
-            emit downloadSuccessSignal();
+    case PatchFailed:
+        if (useFoundPacket(config.replacePacketMd5, &replacePacketPath, ReplacePacketReady))
             break;
-        }
         downloadUrl = config.replacePacketUrl;
         stage = DownloadingReplacePacket;
         emit changeLabelTextSignal(tr("Downloading,Please wait"));
         emit hideMovieSignal();
         beginDownload();
         break;
-    }
     default:
         // Also how the failed extractions (12, 15, 18) lead to a restart.
         emit reStartUpdateSignal();
@@ -198,31 +175,15 @@ void UpdateControl::chooseRoute()
 
     if (config.getPartialPacketInfo(osTag, version)) {
         // A replace packet left by an earlier failed patch run is used at once.
-        const QString replacePacket = findPacketByMd5(updateDir, config.replacePacketMd5);
-        if (!replacePacket.isEmpty()) {
-            replacePacketPath = replacePacket;
-            stage = ReplacePacketReady;
-            emit downloadSuccessSignal();
+        if (useFoundPacket(config.replacePacketMd5, &replacePacketPath, ReplacePacketReady) ||
+            useFoundPacket(config.partialPacketMd5, &partialPacketPath, PartialPacketReady))
             return;
-        }
-        const QString partialPacket = findPacketByMd5(updateDir, config.partialPacketMd5);
-        if (!partialPacket.isEmpty()) {
-            partialPacketPath = partialPacket;
-            stage = PartialPacketReady;
-            emit downloadSuccessSignal();
-            return;
-        }
         downloadUrl = config.partialPacketUrl;
         stage = DownloadingPartialPacket;
     } else {
         qDebug() << "get PartialPacket Info error";
-        const QString installer = findPacketByMd5(updateDir, config.installerMd5);
-        if (!installer.isEmpty()) {
-            installerPath = installer;
-            stage = InstallerReady;
-            emit downloadSuccessSignal();
+        if (useFoundPacket(config.installerMd5, &installerPath, InstallerReady))
             return;
-        }
         downloadUrl = config.installerUrl;
         stage = DownloadingInstaller;
     }
@@ -244,13 +205,8 @@ bool UpdateControl::checkSelfUpdate()
             continue;
         fixUpdateDir = installPath + QStringLiteral("/fixupdate");
         QDir().mkpath(fixUpdateDir);
-        const QString found = findPacketByMd5(updateDir, config.fixUpdatePacketMd5);
-        if (!found.isEmpty()) {
-            fixUpdatePacketPath = found;
-            stage = FixPacketReady;
-            emit downloadSuccessSignal();
+        if (useFoundPacket(config.fixUpdatePacketMd5, &fixUpdatePacketPath, FixPacketReady))
             return true;
-        }
         downloadUrl = config.fixUpdatePacketUrl;
         stage = DownloadingFixPacket;
         emit changeLabelTextSignal(tr("Preparing new update program"));
@@ -278,6 +234,31 @@ bool UpdateControl::packetMatches(const QString &path, const QByteArray &expecte
     qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
              << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
     return false;
+}
+
+void UpdateControl::unpackIfMatches(const QString &path, const QByteArray &expected,
+                                    const char *mismatchLine, const char *jsonText,
+                                    const char *fileText, UpdateStage unpackingStage)
+{
+    if (!packetMatches(path, expected, mismatchLine, jsonText, fileText)) {
+        emit reStartUpdateSignal();
+        return;
+    }
+    currentPacketPath = path;
+    stage = unpackingStage;
+    beginUncompress();
+}
+
+bool UpdateControl::useFoundPacket(const QByteArray &sum, QString *packetPath,
+                                   UpdateStage readyStage)
+{
+    const QString found = findPacketByMd5(updateDir, sum);
+    if (found.isEmpty())
+        return false;
+    *packetPath = found;
+    stage = readyStage;
+    emit downloadSuccessSignal();
+    return true;
 }
 
 void UpdateControl::beginDownload()

@@ -140,6 +140,13 @@ private:
     // Compares the packet's sum with the configuration's and logs a mismatch.
     bool packetMatches(const QString &path, const QByteArray &expected, const char *mismatchLine,
                        const char *jsonText, const char *fileText) const;
+    // A packet whose sum matches is unpacked in `unpackingStage`; otherwise the
+    // update restarts.
+    void unpackIfMatches(const QString &path, const QByteArray &expected, const char *mismatchLine,
+                         const char *jsonText, const char *fileText, UpdateStage unpackingStage);
+    // A packet already in the work folder with the sum `sum` is taken as
+    // downloaded: it becomes *packetPath and the update goes on in `readyStage`.
+    bool useFoundPacket(const QByteArray &sum, QString *packetPath, UpdateStage readyStage);
     void beginDownload();
     bool checkDownloadUrl();
     QString findPacketByMd5(const QString &folder, const QByteArray &sum) const;

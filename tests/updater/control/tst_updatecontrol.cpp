@@ -1,4 +1,5 @@
 #include "controltestfixture.h"
+#include "recordingtool.h"
 #include "updatecontrol.h"
 #include "vendorconfig.h"
 #include "windowrecorder.h"
@@ -442,12 +443,7 @@ private slots:
 
         // Nothing may stop a real process by name.
         const QString binDir = fixture->root + QStringLiteral("/bin");
-        QVERIFY(QDir().mkpath(binDir));
-        QFile pkill(binDir + QStringLiteral("/pkill"));
-        QVERIFY(pkill.open(QIODevice::WriteOnly));
-        pkill.write("#!/bin/sh\nexit 0\n");
-        pkill.close();
-        QVERIFY(pkill.setPermissions(pkill.permissions() | QFileDevice::ExeOwner));
+        const RecordingTool pkill(binDir, QStringLiteral("pkill"));
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_DATA_HOME"),

@@ -1,3 +1,4 @@
+#include "recordingtool.h"
 #include "startup.h"
 #include "testhttpserver.h"
 
@@ -15,18 +16,10 @@ class Sandbox
 {
 public:
     Sandbox()
+        : tools(path(QStringLiteral("bin"))), pkill(tools, QStringLiteral("pkill")),
+          xdgOpen(tools, QStringLiteral("xdg-open"))
     {
-        QDir root(dir.path());
-        root.mkpath(QStringLiteral("bin"));
-        root.mkpath(QStringLiteral("home/Desktop"));
-        for (const QString &tool : {QStringLiteral("pkill"), QStringLiteral("xdg-open")}) {
-            QFile script(path(QStringLiteral("bin/") + tool));
-            script.open(QIODevice::WriteOnly);
-            script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> \"%1/%2.calls\"\n")
-                             .arg(dir.path(), tool)
-                             .toUtf8());
-            script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
-        }
+        QDir(dir.path()).mkpath(QStringLiteral("home/Desktop"));
     }
 
     QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
@@ -73,15 +66,6 @@ public:
         return lines;
     }
 
-    // What a stand-in tool recorded; it may still be running after `update` ended.
-    QString calls(const QString &tool) const
-    {
-        QFile file(path(tool + QStringLiteral(".calls")));
-        for (int i = 0; i < 100 && file.size() == 0; ++i)
-            QTest::qWait(50);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
     QStringList logFiles(const QString &folder) const
     {
         return QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files);
@@ -96,6 +80,10 @@ public:
     }
 
     QTemporaryDir dir;
+    const QString tools;
+    RecordingTool pkill;
+    RecordingTool xdgOpen; // catches the home page a failing update opens
+
     QProcess process;
 };
 
@@ -223,7 +211,7 @@ private slots:
         QCOMPARE(sandbox.process.exitCode(), 255);
         QVERIFY(!QFileInfo::exists(sandbox.path(QStringLiteral("data"))));
         QVERIFY(sandbox.logFiles(sandbox.path(QStringLiteral("home/Desktop"))).isEmpty());
-        QCOMPARE(sandbox.calls(QStringLiteral("pkill")), QStringLiteral("-KILL -x Velmora\n"));
+        QCOMPARE(sandbox.pkill.calls(), QStringLiteral("-KILL -x Velmora\n"));
     }
 
     void logHeader_data()
@@ -297,7 +285,7 @@ private slots:
             QVERIFY2(prefix.match(lines.at(i)).hasMatch(), qPrintable(lines.at(i)));
             QVERIFY2(lines.at(i).mid(43).startsWith(header.at(i)), qPrintable(lines.at(i)));
         }
-        QCOMPARE(sandbox.calls(QStringLiteral("pkill")), QStringLiteral("-KILL -x Velmora\n"));
+        QCOMPARE(sandbox.pkill.calls(), QStringLiteral("-KILL -x Velmora\n"));
     }
 
     // The log moved to the desktop is also the one a failing update uploads: a

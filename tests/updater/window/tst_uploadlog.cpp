@@ -1,4 +1,5 @@
 #include "logsink.h"
+#include "recordingtool.h"
 #include "testhttpserver.h"
 #include "updatewidget.h"
 
@@ -61,6 +62,8 @@ class TestUploadLog : public QObject
 private:
     QTemporaryDir dir;
     TestHttpServer server;
+    // A stand-in browser opener that only records what it was asked to open.
+    RecordingTool opener{dir.path(), QStringLiteral("xdg-open")};
 
     QByteArray logContent() const
     {
@@ -78,14 +81,6 @@ private:
         StartupValues values;
         values.logFileName = name;
         window.setStartupValues(values);
-    }
-
-    QString openedPages() const
-    {
-        QFile file(dir.path() + QStringLiteral("/opened"));
-        for (int i = 0; i < 100 && file.size() == 0; ++i)
-            QTest::qWait(50);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
     // Closes the next message box, noting how many uploads had arrived by then.
@@ -111,12 +106,6 @@ private slots:
         qInstallMessageHandler(messageHandler);
         qputenv("VELMORA_UPLOAD_SERVER", server.url(QString()).toString().toUtf8());
         qputenv("VELMORA_HOME_PAGE", "http://127.0.0.1:9/home");
-
-        QFile opener(dir.path() + QStringLiteral("/xdg-open"));
-        QVERIFY(opener.open(QIODevice::WriteOnly));
-        opener.write(
-            QStringLiteral("#!/bin/sh\necho \"$@\" >> \"%1/opened\"\n").arg(dir.path()).toUtf8());
-        opener.setPermissions(opener.permissions() | QFileDevice::ExeOwner);
         qputenv("PATH", dir.path().toUtf8() + ':' + qgetenv("PATH"));
     }
 
@@ -124,7 +113,7 @@ private slots:
     {
         server.clearRequests();
         server.respond(QString::fromLatin1(uploadTarget), 200, "{\"code\":0}");
-        QFile::remove(dir.path() + QStringLiteral("/opened"));
+        opener.forgetCalls();
     }
 
     void request_data()
@@ -214,7 +203,7 @@ private slots:
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines.at(0).endsWith(" ========upload Log========\r"));
         QVERIFY(lines.at(1).endsWith(") \"\"\r"));
-        QCOMPARE(openedPages(), QStringLiteral("http://127.0.0.1:9/home\n"));
+        QCOMPARE(opener.calls(), QStringLiteral("http://127.0.0.1:9/home\n"));
     }
 
     void messageBox_data()
@@ -238,10 +227,10 @@ private slots:
         QCOMPARE(uploadsBeforeBox, isUploadLog ? 1 : 0);
         QCOMPARE(exitCodes, QList<int>{-1});
         if (isUploadLog) {
-            QCOMPARE(openedPages(), QStringLiteral("http://127.0.0.1:9/home\n"));
+            QCOMPARE(opener.calls(), QStringLiteral("http://127.0.0.1:9/home\n"));
         } else {
             QTest::qWait(300);
-            QVERIFY(!QFile::exists(dir.path() + QStringLiteral("/opened")));
+            QVERIFY(!opener.wasCalled());
             QCOMPARE(server.requests().size(), 0);
         }
     }

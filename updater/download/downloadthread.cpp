@@ -71,9 +71,8 @@ void DownloadThread::startDownload(int _index, QString _url, QFile *_file, qint6
     written = 0;
 
     QNetworkRequest request{QUrl(url)};
-    request.setRawHeader(
-        "Range",
-        QStringLiteral("bytes=%0-%1").arg(startPoint + readySize).arg(endPoint).toLatin1());
+    request.setRawHeader("Range",
+                         QStringLiteral("bytes=%0-%1").arg(startPoint).arg(endPoint).toLatin1());
     reply = manager->get(request);
     // Data waits in the reply only until this slot's thread writes it; the
     // bound keeps a slow disk from piling the whole range up in memory.

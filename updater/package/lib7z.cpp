@@ -12,7 +12,9 @@
 #include <QHash>
 #include <QMutex>
 #include <archive.h>
+#ifndef Q_OS_WIN
 #include <locale.h>
+#endif
 #include <vector>
 
 namespace Lib7z {
@@ -34,6 +36,14 @@ ArchiveCache &cache()
     return instance;
 }
 
+#ifdef Q_OS_WIN
+// libarchive hands out wide-character names on Windows: nothing to switch.
+class Utf8Names
+{
+public:
+    Utf8Names() {}
+};
+#else
 // libarchive turns the UTF-16 names of 7z items into the character set of the
 // C locale, and under the plain "C" locale every non-ASCII name is lost. The
 // facade switches the calling thread alone to UTF-8 while it reads names.
@@ -66,6 +76,7 @@ private:
     locale_t m_locale = locale_t(nullptr);
     locale_t m_previous = locale_t(nullptr);
 };
+#endif
 
 // The texts are marked for translation where they are thrown.
 SevenZipException openFailure(const char *text)

@@ -10,22 +10,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
 
 namespace {
-QMutex logMutex;
-QStringList logLines;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        return;
-    QMutexLocker locker(&logMutex);
-    logLines << message;
-}
-
 QByteArray md5Of(const QByteArray &content)
 {
     return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
@@ -85,11 +73,6 @@ QByteArray ControlTestFixture::Config::toJson() const
 
 ControlTestFixture::ControlTestFixture()
 {
-    {
-        QMutexLocker locker(&logMutex);
-        logLines.clear();
-    }
-    previousHandler = qInstallMessageHandler(captureDebug);
     if (!dir.isValid())
         errorMessage = QStringLiteral("no temporary folder");
     else
@@ -100,7 +83,6 @@ ControlTestFixture::~ControlTestFixture()
 {
     if (nginxServer)
         nginxServer->stop();
-    qInstallMessageHandler(previousHandler);
 }
 
 bool ControlTestFixture::build()
@@ -333,6 +315,5 @@ QMap<QString, QByteArray> ControlTestFixture::filesUnder(const QString &folder) 
 
 QStringList ControlTestFixture::log()
 {
-    QMutexLocker locker(&logMutex);
-    return logLines;
+    return LogCapture::lines();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "logcapture.h"
 #include "patchentry.h"
 
 #include <QByteArray>
@@ -92,5 +93,5 @@ private:
     std::unique_ptr<TestHttpServer> httpServer;
     std::unique_ptr<NginxServer> nginxServer;
     QString accessLogPath;
-    QtMessageHandler previousHandler = nullptr;
+    LogCapture logCapture;
 };

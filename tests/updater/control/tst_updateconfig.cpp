@@ -1,18 +1,12 @@
+#include "logcapture.h"
 #include "updateconfig.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 namespace {
-QStringList capturedLines;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtDebugMsg)
-        capturedLines << message;
-}
-
 // Documents are written with single quotes to keep them readable here.
 QByteArray json(const char *text)
 {
@@ -43,7 +37,7 @@ class TestUpdateConfig : public QObject
 
 private:
     QTemporaryDir dir;
-    QtMessageHandler previousHandler = nullptr;
+    std::unique_ptr<LogCapture> logCapture;
 
     QString writeConfig(const QByteArray &content)
     {
@@ -60,11 +54,10 @@ private slots:
     void init()
     {
         QVERIFY(dir.isValid());
-        capturedLines.clear();
-        previousHandler = qInstallMessageHandler(captureDebug);
+        logCapture = std::make_unique<LogCapture>();
     }
 
-    void cleanup() { qInstallMessageHandler(previousHandler); }
+    void cleanup() { logCapture.reset(); }
 
     void readers_data()
     {
@@ -191,7 +184,7 @@ private slots:
                     << "partialPacketUrl: " + quoted(values.at(5))
                     << "replacePacketMd5: " + quoted(values.at(6))
                     << "replacePacketUrl: " + quoted(values.at(7));
-        QCOMPARE(capturedLines, expectedLog);
+        QCOMPARE(LogCapture::lines(), expectedLog);
     }
 
     // A file that cannot be opened logs only the reader's own failure text and
@@ -211,9 +204,10 @@ private slots:
         QVERIFY(!config.getInstallerInfo(QStringLiteral("mac")));
         QVERIFY(!config.getPartialPacketInfo(QStringLiteral("mac"), QStringLiteral("2.0")));
 
-        QCOMPARE(capturedLines, (QStringList{"Get FixUpdate Info ,Open update config failed",
-                                             "Get Installer Info,Open update config failed",
-                                             "Get partialPacket Info,Open update config failed"}));
+        QCOMPARE(LogCapture::lines(),
+                 (QStringList{"Get FixUpdate Info ,Open update config failed",
+                              "Get Installer Info,Open update config failed",
+                              "Get partialPacket Info,Open update config failed"}));
         QCOMPARE(config.fixUpdatePacketMd5, QByteArray("f"));
         QCOMPARE(config.installerMd5, QByteArray("i"));
         QCOMPARE(config.installerUrl, QStringLiteral("u"));

@@ -5,16 +5,62 @@
 #include "downloadcontrol.h"
 #include "filemd5.h"
 #include "platform.h"
+#include "relativepath.h"
 #include "uncompress.h"
 #include "vendorconfig.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonValue>
 #include <QProcess>
 #include <QThread>
 #include <QUrl>
+
+namespace {
+// Starts a child that must keep running after the updater has ended: it gets
+// no parent and is never deleted once started, since deleting it would end it.
+// One still coming up after the wait is left alone for the same reason.
+bool startOutlivingProcess(const QString &program, const QStringList &arguments, QString *errorText)
+{
+    // A downloaded or copied program may carry no execute permission here.
+    Platform::makeExecutable(program);
+    auto *process = new QProcess;
+    Platform::prepareOutlivingProcess(*process);
+    process->start(program, arguments, QIODevice::ReadWrite);
+    if (process->waitForStarted(30000))
+        return true;
+    *errorText = process->errorString();
+    if (process->state() == QProcess::NotRunning)
+        delete process;
+    return false;
+}
+
+QString wrapInAsterisks(const QString &path)
+{
+    return QStringLiteral("*") + path + QStringLiteral("*");
+}
+
+// The first half of replacing a copy that differs: clear its read-only
+// attribute and delete it; a failure is logged and the copy moved aside later.
+void deleteStaleCopy(const QString &copy, const char *deleteFailedText, const QString &logItem)
+{
+    Platform::clearReadOnly(copy);
+    if (QFileInfo::exists(copy) && !QFile::remove(copy))
+        qDebug() << deleteFailedText << logItem;
+}
+
+// Copies never overwrite: a target that is still there is moved aside to its
+// name + ".bak" first. A leftover ".bak" makes both the move and the copy fail.
+bool moveAsideAndCopy(const QString &source, const QString &target, const char *renameFailedText,
+                      const QString &logItem)
+{
+    if (QFileInfo::exists(target) && !QFile::rename(target, target + QStringLiteral(".bak")))
+        qDebug() << renameFailedText << logItem;
+    return QFile::copy(source, target);
+}
+} // namespace
 
 UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
 {
@@ -218,9 +264,26 @@ bool UpdateControl::checkSelfUpdate()
 
 void UpdateControl::launchSelfUpdate()
 {
-    // Installing the unpacked copy into fixUpdateDir and starting it comes
-    // with the deployment step; until then the route ends here.
     qDebug() << "outUncompressFilesPath" << outUncompressFilesPath;
+    if (!copyDirectory(outUncompressFilesPath, fixUpdateDir, true)) {
+        qDebug() << "copy fixUpdate Files failed";
+        emit reStartUpdateSignal();
+        return;
+    }
+    // The copy skips the self-update check and appends to this run's log.
+    const QString program = fixUpdateDir + QStringLiteral("/update.exe");
+    const QStringList arguments{QStringLiteral("-skipfix"), version, configUrl,
+                                wrapInAsterisks(installPath), logFileName};
+    qDebug() << "updateProcess" << program;
+    qDebug() << "arguments" << arguments;
+    QString errorText;
+    if (startOutlivingProcess(program, arguments, &errorText)) {
+        qDebug() << "start update";
+        emit exitSignal();
+        return;
+    }
+    qDebug() << "===========start update failed" << errorText;
+    emit reStartUpdateSignal();
 }
 
 bool UpdateControl::packetMatches(const QString &path, const QByteArray &expected,
@@ -282,12 +345,10 @@ void UpdateControl::beginDownload()
 bool UpdateControl::checkDownloadUrl()
 {
     const QUrl url(downloadUrl, QUrl::TolerantMode);
-    // The file name becomes the download target inside the work folder: one
-    // that names a folder step (a backslash separates folders on Windows)
-    // would lead outside it.
+    // The file name becomes the download target inside the work folder; an
+    // empty one names the folder itself and is left to the download.
     const QString fileName = url.fileName(QUrl::FullyDecoded);
-    const bool leavesWorkFolder =
-        fileName.contains(QLatin1Char('\\')) || fileName == QLatin1String("..");
+    const bool leavesWorkFolder = !fileName.isEmpty() && !staysInsideFolder(fileName);
     if (url.path(QUrl::FullyDecoded).isEmpty() || url.scheme() != QLatin1String("http") ||
         !url.isValid() || leavesWorkFolder) {
         emit showMessageBoxSignal(tr("Download url is error,Please login and download again"),
@@ -317,8 +378,13 @@ void UpdateControl::beginUncompress()
     emit changeLabelTextSignal(tr("Updating program"));
     uncompress->archivePath = currentPacketPath;
     uncompress->targetDir = updateDir;
-    // A packet "name.7z" unpacks into the folder "name" beside it.
-    outUncompressFilesPath = currentPacketPath.left(currentPacketPath.size() - 4);
+    // A packet "name.ext" unpacks into the folder "name" beside it, whatever
+    // the length of its extension. A name that is all extension (".pak")
+    // names the packet itself, never the whole work folder.
+    const QFileInfo packet(currentPacketPath);
+    const QString folderName =
+        packet.completeBaseName().isEmpty() ? packet.fileName() : packet.completeBaseName();
+    outUncompressFilesPath = packet.path() + QLatin1Char('/') + folderName;
     qDebug() << "outUncompressFilesPath" << outUncompressFilesPath;
     uncompress->uncompressPacket();
 }
@@ -452,9 +518,163 @@ void UpdateControl::PatchErrorSlot(QString errorText)
 
 void UpdateControl::callTrellim(QString packetPath)
 {
-    // The backup folder and the start of the setup program come with the
-    // deployment step; until then the patch and replace routes end here.
-    qDebug() << "callTrellim" << packetPath;
+    if (launchFailures >= 5) {
+        emit showMessageBoxSignal(updateErrorText(), true);
+        return;
+    }
+    QThread::msleep(500);
+
+    backupPath = QStringLiteral("%1/backup").arg(installPath);
+    QDir backupDir(backupPath);
+    if (backupDir.exists()) {
+        removeFilesWithSuffix(backupPath, QStringLiteral("bak"));
+        if (!backupDir.removeRecursively())
+            qDebug() << "Delete backup path fail";
+    }
+    if (!QDir().mkpath(backupPath))
+        qDebug() << "Create backup path fail";
+
+    // The setup program runs from the backup folder, with the run-time it
+    // needs, while the installation's own files are replaced. A self-updated
+    // copy brought its own and skips this.
+    if (!skipFix) {
+        for (const QString &file : qAsConst(deployFiles)) {
+            if (!backUpFile(file, "del deploy file failed: ", "rename deploy file failed: ")) {
+                retryHandOff(packetPath, "Copy deploy file error:", file);
+                return;
+            }
+        }
+        for (const QString &folder : qAsConst(deployDirs)) {
+            const QString backupFolder = backupPath + QLatin1Char('/') + folder;
+            QDir().mkpath(QFileInfo(backupFolder).path());
+            QDir(backupFolder).removeRecursively();
+            if (!copyDirectory(installPath + QLatin1Char('/') + folder, backupFolder, true)) {
+                retryHandOff(packetPath, "Copy deploy dir error:", folder);
+                return;
+            }
+        }
+    }
+
+    // The previous version of every file the update changes, in key order.
+    for (auto it = config.modify.cbegin(); it != config.modify.cend(); ++it) {
+        const QString &file = it.key();
+        // A key from the configuration must not reach out of the installation.
+        if (!staysInsideFolder(file)) {
+            qDebug() << "backup file outside the installation skipped:" << file;
+            continue;
+        }
+        if (!backUpFile(file, "del backup file failed: ", "rename backup file failed: ")) {
+            retryHandOff(packetPath, "Copy backup file error :", file);
+            return;
+        }
+    }
+
+    removeFilesWithSuffix(packetPath, QStringLiteral("patch"));
+    removeFilesWithSuffix(backupPath, QStringLiteral("bak"));
+    startTrellim(packetPath);
+}
+
+bool UpdateControl::backUpFile(const QString &name, const char *deleteFailedText,
+                               const char *renameFailedText) const
+{
+    const QString backupCopy = backupPath + QLatin1Char('/') + name;
+    const QString installedCopy = installPath + QLatin1Char('/') + name;
+    QDir().mkpath(QFileInfo(backupCopy).path());
+    // Also skips a file that is missing in both places.
+    if (fileMd5(backupCopy) == fileMd5(installedCopy))
+        return true;
+    deleteStaleCopy(backupCopy, deleteFailedText, name);
+    return moveAsideAndCopy(installedCopy, backupCopy, renameFailedText, name);
+}
+
+void UpdateControl::retryHandOff(const QString &packetPath, const char *failureText,
+                                 const QString &name)
+{
+    ++launchFailures;
+    qDebug() << failureText << name;
+    logPermissions(backupPath);
+    // Runs nested on this thread; every failure counts, so the limit of
+    // failed attempts bounds the depth.
+    emit callTrellimSignal(packetPath);
+}
+
+void UpdateControl::startTrellim(const QString &packetPath)
+{
+    // A self-updated copy starts the setup program that came with it.
+    const QString program = skipFix ? installPath + QStringLiteral("/fixupdate/Trellim.exe")
+                                    : backupPath + QStringLiteral("/Trellim.exe");
+    const QStringList arguments{wrapInAsterisks(installPath), wrapInAsterisks(packetPath),
+                                logFileName, QFileInfo(configFilePath).fileName(), version};
+    qDebug() << "program" << program;
+    qDebug() << "arguments" << arguments;
+    QString errorText;
+    if (startOutlivingProcess(program, arguments, &errorText)) {
+        qDebug() << "start Trellim success";
+        emit exitSignal();
+        return;
+    }
+    qDebug() << "start Trellim failed" << errorText;
+    ++launchFailures;
+    emit callTrellimSignal(packetPath);
+}
+
+bool UpdateControl::copyDirectory(const QString &source, const QString &target, bool compareFirst)
+{
+    if (!QDir(target).exists() && !QDir().mkpath(target))
+        return false;
+    const QFileInfoList entries = QDir(source).entryInfoList(
+        QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &entry : entries) {
+        const QString targetPath = QDir(target).absoluteFilePath(entry.fileName());
+        if (entry.isDir()) {
+            // Never copy a backup or a self-update folder into another.
+            const QString baseName = entry.baseName();
+            if (baseName == QLatin1String("backup") || baseName == QLatin1String("fixupdate"))
+                continue;
+            if (!copyDirectory(entry.absoluteFilePath(), targetPath, compareFirst))
+                return false;
+            continue;
+        }
+        if (entry.fileName() == QLatin1String("RUVir.txt"))
+            continue;
+        if (compareFirst && QFileInfo::exists(targetPath)) {
+            if (fileMd5(targetPath) == fileMd5(entry.absoluteFilePath()))
+                continue;
+            deleteStaleCopy(targetPath, "del failed: ", targetPath);
+        }
+        if (!moveAsideAndCopy(entry.absoluteFilePath(), targetPath,
+                              "rename failed: ", targetPath)) {
+            qDebug() << "copy failed: " << targetPath;
+            return false;
+        }
+    }
+    return true;
+}
+
+void UpdateControl::removeFilesWithSuffix(const QString &folder, const QString &suffix)
+{
+    if (!QDir(folder).exists())
+        return;
+    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (it.fileInfo().suffix() == suffix)
+            QFile::remove(it.filePath());
+    }
+}
+
+void UpdateControl::logPermissions(const QString &folder)
+{
+    const QByteArray rule(31, '=');
+    qDebug() << rule.constData() << folder;
+    if (!QDir(folder).exists())
+        return;
+    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        qDebug() << it.fileInfo().absoluteFilePath() << it.fileInfo().permissions();
+    }
+    qDebug() << rule.constData();
 }
 
 void UpdateControl::reStartUpdateSlot()
@@ -476,24 +696,17 @@ void UpdateControl::runInstaller()
         emit showMessageBoxSignal(updateErrorText(), true);
         return;
     }
-    // A downloaded file carries no execute permission here.
-    Platform::makeExecutable(installerPath);
     const QStringList arguments{QStringLiteral("/VERYSILENT"),
                                 QStringLiteral("/DIR=") + installPath};
     qDebug() << "installer" << installerPath;
     qDebug() << "arguments" << arguments;
-    // No parent and never deleted once started: the installer outlives the updater.
-    auto *installer = new QProcess;
-    installer->start(installerPath, arguments);
-    if (installer->waitForStarted(30000)) {
+    QString errorText;
+    if (startOutlivingProcess(installerPath, arguments, &errorText)) {
         qDebug() << "start installer success";
         emit exitSignal();
         return;
     }
-    qDebug() << "start installer failed" << installer->errorString();
-    // One that is still starting after the wait is left alone: deleting it would end it.
-    if (installer->state() == QProcess::NotRunning)
-        delete installer;
+    qDebug() << "start installer failed" << errorText;
     ++launchFailures;
     emit callInstallerSignal();
 }

@@ -62,6 +62,19 @@ public:
     // installer's sum differs.
     static QString updateErrorText();
 
+    // Copies the folder `source` into `target` recursively; true when every
+    // entry was copied or skipped. A copy never overwrites: a differing target
+    // file is deleted (only when `compareFirst`; an equal one is skipped) and,
+    // if it is still there, moved aside to its name + ".bak". Folders whose
+    // base name is "backup" or "fixupdate" and files named "RUVir.txt" are
+    // not copied.
+    static bool copyDirectory(const QString &source, const QString &target, bool compareFirst);
+    // Removes every plain, visible file below `folder` whose text after the
+    // last "." is exactly `suffix`; links are left alone.
+    static void removeFilesWithSuffix(const QString &folder, const QString &suffix);
+    // Logs every file below `folder` with its permissions, for the uploaded log.
+    static void logPermissions(const QString &folder);
+
     // Restored into downloadUrl on every restart.
     QString configUrl;
     QString downloadUrl;
@@ -137,6 +150,14 @@ private:
     // a restart was requested.
     bool checkSelfUpdate();
     void launchSelfUpdate();
+    // Copies installPath/name over backupPath/name unless both already have
+    // the same content; false when the copy fails.
+    bool backUpFile(const QString &name, const char *deleteFailedText,
+                    const char *renameFailedText) const;
+    // A copy that prepares the hand-off failed: one more failed attempt, and
+    // the whole hand-off is tried again.
+    void retryHandOff(const QString &packetPath, const char *failureText, const QString &name);
+    void startTrellim(const QString &packetPath);
     // Compares the packet's sum with the configuration's and logs a mismatch.
     bool packetMatches(const QString &path, const QByteArray &expected, const char *mismatchLine,
                        const char *jsonText, const char *fileText) const;

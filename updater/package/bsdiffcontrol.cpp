@@ -2,6 +2,7 @@
 
 #include "bspatch.h"
 #include "filemd5.h"
+#include "relativepath.h"
 
 #include <QDebug>
 #include <QFile>
@@ -22,6 +23,10 @@ void BsdiffControl::applyPatchList()
 
 QString BsdiffControl::applyPatch(const QString &file, const PatchEntry &entry) const
 {
+    // Both paths come from the configuration; neither may reach out of its folder.
+    if (!staysInsideFolder(file) || !staysInsideFolder(entry.filePatch))
+        return tr("Path leaves its folder: %1 %2").arg(file, entry.filePatch);
+
     const QString oldPath = oldDir + QStringLiteral("/") + file;
     const QString newPath = newDir + QStringLiteral("/") + file;
     const QString patchPath = patchDir + QStringLiteral("/") + entry.filePatch;

@@ -114,11 +114,25 @@ bool Platform::makeExecutable(const QString &path)
 #endif
 }
 
-bool Platform::makeWritable(const QString &path)
+bool Platform::clearReadOnly(const QString &path)
 {
-    QFile file(path);
-    return file.setPermissions(file.permissions() | QFileDevice::WriteOwner |
-                               QFileDevice::WriteUser);
+#ifdef Q_OS_WIN
+    return QFile::setPermissions(path, QFileDevice::WriteOther);
+#else
+    return QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadOwner |
+                                           QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                           QFileDevice::WriteUser);
+#endif
+}
+
+void Platform::prepareOutlivingProcess(QProcess &process)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(process)
+#else
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+#endif
 }
 
 bool Platform::openWebPage(const QUrl &url)

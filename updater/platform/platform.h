@@ -30,8 +30,17 @@ public:
 
     // Gives a downloaded program the right to be started (no-op on Windows).
     static bool makeExecutable(const QString &path);
-    // Clears the read-only attribute so that a file can be replaced.
-    static bool makeWritable(const QString &path);
+    // Clears the read-only attribute before a copy is deleted and replaced.
+    // Windows knows one attribute, which the single write flag clears; here
+    // that flag alone would leave a file nobody may read whenever the removal
+    // that follows fails, so the owner's read and write rights are added.
+    static bool clearReadOnly(const QString &path);
+
+    // Prepares a child that must outlive the updater. The updater ends right
+    // after the start, and here a child that then writes to a pipe whose
+    // reader has gone is killed by SIGPIPE, so its output goes to the null
+    // device; on Windows such a write merely fails and the pipes stay.
+    static void prepareOutlivingProcess(QProcess &process);
 
     // Opens a web page in the user's default browser.
     static bool openWebPage(const QUrl &url);

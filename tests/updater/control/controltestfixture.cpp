@@ -125,16 +125,11 @@ bool ControlTestFixture::build()
             return false;
     }
 
-    const QString record = root + QStringLiteral("/installer-arguments.txt");
-    const QByteArray installer = "#!/bin/sh\n"
-                                 "{ echo \"$#\"; for argument in \"$@\"; do echo \"$argument\"; "
-                                 "done; } > '" +
-                                 QFile::encodeName(record) + ".part'\nmv '" +
-                                 QFile::encodeName(record) + ".part' '" +
-                                 QFile::encodeName(record) + "'\n";
-    return writeFile(stagingDir + QStringLiteral("/setup.dmg"), installer) &&
-           writeFile(stagingDir + QStringLiteral("/fix/update.exe"), "new updater") &&
-           makePacket(QStringLiteral("partial"), {QStringLiteral("partial")}) &&
+    installer = std::make_unique<RecordingTool>(stagingDir, QStringLiteral("setup.dmg"), root);
+    trellim = std::make_unique<RecordingTool>(installPath, QStringLiteral("Trellim.exe"), root);
+    newUpdater = std::make_unique<RecordingTool>(stagingDir + QStringLiteral("/fix"),
+                                                 QStringLiteral("update.exe"), root);
+    return makePacket(QStringLiteral("partial"), {QStringLiteral("partial")}) &&
            makePacket(QStringLiteral("replace"), {QStringLiteral("replace")}) &&
            makePacket(QStringLiteral("fix"), {QStringLiteral("fix")});
 }
@@ -232,6 +227,20 @@ QByteArray ControlTestFixture::publishPartialCarryingReplace()
     return publish(QStringLiteral("partial.pak"), packet(QStringLiteral("partial.pak")));
 }
 
+QByteArray ControlTestFixture::publishPartialAs(const QString &fileName)
+{
+    const QString folder = QFileInfo(fileName).completeBaseName();
+    QFile::remove(stagingDir + QLatin1Char('/') + fileName);
+    if (!run(QStringLiteral("cp"), {QStringLiteral("-R"), QStringLiteral("partial"), folder},
+             stagingDir) ||
+        !run(QStringLiteral("7zz"),
+             {QStringLiteral("a"), QStringLiteral("-t7z"), QStringLiteral("-bd"), fileName, folder},
+             stagingDir))
+        return QByteArray();
+    QFile packet(stagingDir + QLatin1Char('/') + fileName);
+    return packet.open(QIODevice::ReadOnly) ? publish(fileName, packet.readAll()) : QByteArray();
+}
+
 int ControlTestFixture::requestCount(const QByteArray &method, const QString &name) const
 {
     const QByteArray path = '/' + name.toUtf8();
@@ -292,15 +301,27 @@ bool ControlTestFixture::placeInWorkFolder(const QString &name, const QByteArray
     return writeFile(updateDir + QLatin1Char('/') + name, content);
 }
 
+namespace {
+QStringList lastArguments(const RecordingTool &tool)
+{
+    const QList<QStringList> calls = tool.argumentLists();
+    return calls.isEmpty() ? QStringList() : calls.last();
+}
+} // namespace
+
 QStringList ControlTestFixture::installerArguments() const
 {
-    QFile file(root + QStringLiteral("/installer-arguments.txt"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringList();
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
+    return lastArguments(*installer);
+}
+
+QStringList ControlTestFixture::trellimArguments() const
+{
+    return lastArguments(*trellim);
+}
+
+QStringList ControlTestFixture::selfUpdateArguments() const
+{
+    return lastArguments(*newUpdater);
 }
 
 QMap<QString, QByteArray> ControlTestFixture::filesUnder(const QString &folder) const

@@ -2,6 +2,7 @@
 
 #include "logcapture.h"
 #include "patchentry.h"
+#include "recordingtool.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -14,9 +15,10 @@ class NginxServer;
 class TestHttpServer;
 
 // Everything one update needs, built in a temporary folder at test time: an
-// installation (with a blank in its path), the work folder under a private
-// XDG_DATA_HOME, 7z packets made with 7zz, BSDIFF40 patches made with bsdiff,
-// an installer that records its arguments, and a server that publishes them.
+// installation (with a blank in its path) holding a setup program that records
+// its arguments, the work folder under a private XDG_DATA_HOME, 7z packets made
+// with 7zz, BSDIFF40 patches made with bsdiff, an installer that records its
+// arguments, and a server that publishes them.
 // It also captures the debug log of the process while it lives.
 class ControlTestFixture
 {
@@ -56,6 +58,9 @@ public:
     // A partial packet that also carries the replace packet beside its folder,
     // published as partial.pak; returns its MD5.
     QByteArray publishPartialCarryingReplace();
+    // The partial packet under another file name, its folder named to match;
+    // returns its MD5.
+    QByteArray publishPartialAs(const QString &fileName);
     int requestCount(const QByteArray &method, const QString &name) const;
 
     Config defaultConfig() const;
@@ -65,8 +70,12 @@ public:
     QByteArray md5(const QString &name) const;
     bool placeInWorkFolder(const QString &name, const QByteArray &content);
 
-    // What the installer recorded: the argument count, then each argument.
+    // The arguments of the installer's and the setup program's last start.
     QStringList installerArguments() const;
+    QStringList trellimArguments() const;
+    // The arguments of the last start of the updater that the self-update
+    // packet carries.
+    QStringList selfUpdateArguments() const;
     // Relative path -> content of the listed files under folder.
     QMap<QString, QByteArray> filesUnder(const QString &folder) const;
     QMap<QString, QByteArray> newFiles() const { return newContents; }
@@ -86,6 +95,9 @@ private:
 
     QTemporaryDir dir;
     QString errorMessage;
+    std::unique_ptr<RecordingTool> installer;
+    std::unique_ptr<RecordingTool> trellim;
+    std::unique_ptr<RecordingTool> newUpdater;
     QString stagingDir;
     QString wwwDir;
     QMap<QString, QByteArray> oldContents;

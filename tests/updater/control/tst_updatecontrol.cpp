@@ -51,6 +51,8 @@ public:
         ConfigMissingOnServer,
         PacketMissingOnServer,
         PacketNameWithBackslash,
+        ShortPacketExtension,
+        SelfUpdateListed,
     };
     Q_ENUM(Scenario)
 
@@ -101,7 +103,9 @@ private slots:
     {
         QTest::addColumn<bool>("nginx");
         QTest::addColumn<Scenario>("scenario");
-        QTest::addColumn<QString>("ending");       // see WindowRecorder::ending
+        // See WindowRecorder::ending; "trellim <folder>" stands for a hand-off
+        // of that folder, the setup program's start and the "exit" that follows.
+        QTest::addColumn<QString>("ending");
         QTest::addColumn<int>("restarts");         // "ReStart Update" lines
         QTest::addColumn<QStringList>("logLines"); // starts of lines that must be logged
         QTest::addColumn<QStringList>("requests"); // "<method> <file> <count>"
@@ -142,7 +146,8 @@ private slots:
              PartialPresent,
              "trellim partial",
              0,
-             {"start patch", "patch success!", "callTrellim \"<work>/partial\""},
+             {"start patch", "patch success!", "program \"<install>/backup/Trellim.exe\"",
+              "start Trellim success"},
              {"HEAD partial.pak 1", "GET partial.pak 6", "HEAD replace.pak 0", "HEAD setup.dmg 0"}},
             {"partial md5 mismatch restarts",
              PartialMd5Wrong,
@@ -188,7 +193,7 @@ private slots:
               "****<file>*****<filepatch>*****<oldFileMd5>****<newFileMd5>************",
               "\"app.dll\" \"app.patch\" \"0123456789abcdef0123456789abcdef\"",
               "\"lib/core.dll\" \"lib/core.patch\"", QString(82, QLatin1Char('*')),
-              "UncompressReplacePacketSuccess ", "callTrellim \"<work>/replace\""},
+              "UncompressReplacePacketSuccess ", "start Trellim success"},
              {"HEAD partial.pak 1", "HEAD replace.pak 1"}},
             {"failing patch falls back to a replace packet in the work folder",
              PatchFailsReplaceUnpacked,
@@ -238,6 +243,19 @@ private slots:
              0,
              {},
              {"HEAD partial.pak 0"}},
+            {"packet with a two-character extension unpacks into its own folder",
+             ShortPacketExtension,
+             "trellim p",
+             0,
+             {"outUncompressFilesPath \"<work>/p\"", "patch success!"},
+             {"GET p.7z 6", "HEAD replace.pak 0"}},
+            {"listed version takes the self-update route",
+             SelfUpdateListed,
+             "exit",
+             0,
+             {"Check whether get newest update packet", "download fixUpdatePacket Success",
+              "updateProcess \"<install>/fixupdate/update.exe\"", "start update"},
+             {"GET fix.pak 6", "HEAD partial.pak 0"}},
         };
         for (bool nginx : {false, true}) {
             for (const Row &row : rows) {
@@ -324,6 +342,15 @@ private slots:
         case PacketMissingOnServer:
             values.partialPacketUrl = fixture->url(QStringLiteral("absent.pak"));
             break;
+        case ShortPacketExtension:
+            // A patch file of another packet in the work folder must survive.
+            QVERIFY(fixture->placeInWorkFolder(QStringLiteral("other.patch"), "kept"));
+            values.partialPacketMd5 = fixture->publishPartialAs(QStringLiteral("p.7z"));
+            values.partialPacketUrl = fixture->url(QStringLiteral("p.7z"));
+            break;
+        case SelfUpdateListed:
+            values.fixUpdateUesedVersion = QStringList{QStringLiteral("1.0"), version};
+            break;
         case PacketNameWithBackslash:
             // Where a backslash separates folders it would lead out of the work folder.
             values.partialPacketUrl = fixture->url(QStringLiteral("..%5C..%5Cpartial.pak"));
@@ -334,7 +361,19 @@ private slots:
         startController(configUrl, version);
         QTRY_VERIFY_WITH_TIMEOUT(!window->ending.isEmpty(), 60000);
 
-        QCOMPARE(window->ending, ending);
+        if (ending.startsWith(QLatin1String("trellim "))) {
+            QTRY_COMPARE_WITH_TIMEOUT(window->handOff, ending.mid(8), 5000);
+            QCOMPARE(window->ending, QStringLiteral("exit"));
+            QCOMPARE(
+                fixture->trellimArguments(),
+                (QStringList{QLatin1Char('*') + fixture->installPath + QLatin1Char('*'),
+                             QStringLiteral("*%1/%2*").arg(fixture->updateDir, window->handOff),
+                             QStringLiteral("update_test.log"), QStringLiteral("update.json"),
+                             version}));
+        } else {
+            QCOMPARE(window->ending, ending);
+            QVERIFY(fixture->trellimArguments().isEmpty());
+        }
         QTEST(int(ControlTestFixture::log().count(
                   QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>>> ReStart Update"))),
               "restarts");
@@ -356,11 +395,10 @@ private slots:
 
         switch (scenario) {
         case NoPartialForVersion:
-            QTRY_COMPARE_WITH_TIMEOUT(
-                fixture->installerArguments(),
-                (QStringList{QStringLiteral("2"), QStringLiteral("/VERYSILENT"),
-                             QStringLiteral("/DIR=") + fixture->installPath}),
-                30000);
+            QTRY_COMPARE_WITH_TIMEOUT(fixture->installerArguments(),
+                                      (QStringList{QStringLiteral("/VERYSILENT"),
+                                                   QStringLiteral("/DIR=") + fixture->installPath}),
+                                      30000);
             break;
         case InstallerDoesNotStart:
             QCOMPARE(logLinesStartingWith(QStringLiteral("start installer failed")), 5);
@@ -368,6 +406,17 @@ private slots:
         case PartialPresent:
             QCOMPARE(fixture->filesUnder(fixture->updateDir + QStringLiteral("/partial")),
                      fixture->newFiles());
+            break;
+        case SelfUpdateListed:
+            QCOMPARE(fixture->selfUpdateArguments(),
+                     (QStringList{QStringLiteral("-skipfix"), version, configUrl,
+                                  QLatin1Char('*') + fixture->installPath + QLatin1Char('*'),
+                                  QStringLiteral("update_test.log")}));
+            break;
+        case ShortPacketExtension:
+            QCOMPARE(fixture->filesUnder(fixture->updateDir + QStringLiteral("/p")),
+                     fixture->newFiles());
+            QVERIFY(QFile::exists(fixture->updateDir + QStringLiteral("/other.patch")));
             break;
         case HttpsConfigUrl:
             QCOMPARE(window->events.first(), QStringLiteral("label Preparing configuration file"));
@@ -419,7 +468,7 @@ private slots:
         QCOMPARE(window->events,
                  (QStringList{"label Preparing configuration file", "showMovie", "progress",
                               "label Downloading,Please wait", "hideMovie", "progress", "showMovie",
-                              "label Updating program", "trellim partial"}));
+                              "label Updating program", "exit"}));
         // Each download's last report reaches its whole size (the ranges share
         // their boundary bytes, so the sum may exceed it).
         const qint64 configSize = values.toJson().size();
@@ -468,7 +517,7 @@ private slots:
         QCOMPARE(update.exitCode(), 0);
 
         QTRY_COMPARE_WITH_TIMEOUT(fixture->installerArguments(),
-                                  (QStringList{QStringLiteral("2"), QStringLiteral("/VERYSILENT"),
+                                  (QStringList{QStringLiteral("/VERYSILENT"),
                                                QStringLiteral("/DIR=") + fixture->installPath}),
                                   30000);
         QCOMPARE(fixture->requestCount("GET", QStringLiteral("setup.dmg")), 6);

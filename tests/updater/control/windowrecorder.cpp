@@ -50,7 +50,8 @@ void WindowRecorder::closeAppSlot()
 
 void WindowRecorder::trellim(QString packetPath)
 {
-    end(QStringLiteral("trellim ") + QFileInfo(packetPath).fileName());
+    if (handOff.isEmpty())
+        handOff = QFileInfo(packetPath).fileName();
 }
 
 void WindowRecorder::end(const QString &event)

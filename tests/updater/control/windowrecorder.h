@@ -9,8 +9,9 @@
 class UpdateControl;
 
 // Stands in for the update window: receives the controller's window signals on
-// the test's thread and records them in order, with the hand-off signal
-// towards the setup program as a third way for an update to end.
+// the test's thread and records them in order. It also notes the first
+// hand-off towards the setup program, which the window itself never sees; that
+// signal arrives after those its own handling emits.
 class WindowRecorder : public QObject
 {
     Q_OBJECT
@@ -24,8 +25,10 @@ public:
     QStringList events;
     // The last (ready, total) report of each run of progress reports.
     QList<QPair<qint64, qint64>> finalProgress;
-    // The first of "box <flag> <text>", "exit" or "trellim <folder name>".
+    // The first of "box <flag> <text>" or "exit".
     QString ending;
+    // The folder name of the first hand-off, empty when there was none.
+    QString handOff;
 
 public slots:
     void progressChangeSlot(int index, qint64 startPoint, qint64 endPoint, qint64 readySize);

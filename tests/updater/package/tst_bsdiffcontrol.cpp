@@ -181,6 +181,14 @@ void TestBsdiffControl::applyPatchList_data()
                "Patch ok,but out file(<new>/bin/app.dll) md5 is not match,error md5 is %1")
                .arg(md5(newContent(key)));
 
+    // The rebuilt file would land outside the packet folder.
+    Entry escaping = untouched;
+    escaping.installed = Installed::Missing;
+    escaping.key = QStringLiteral("../escaped.dll");
+    QTest::newRow("key leading out of the folders")
+        << QList<Entry>{escaping}
+        << QStringLiteral("Path leaves its folder: ../escaped.dll ../escaped.dll.patch");
+
     QTest::newRow("all patched") << QList<Entry>{entry("a.exe"), entry(key)} << QString();
 
     // Key order is case-sensitive: "B" and "C" sort before "a".
@@ -205,6 +213,7 @@ void TestBsdiffControl::applyPatchList()
     control.patchDir = dir.filePath("packet");
     control.newDir = dir.filePath("patched");
     QVERIFY(QDir().mkpath(control.oldDir));
+    QVERIFY(QDir().mkpath(control.patchDir));
     for (const Entry &e : entries) {
         const QString oldPath = control.oldDir + "/" + e.key;
         switch (e.installed) {

@@ -1,6 +1,6 @@
 #include "startup.h"
 
-#include "applicationdataroot.h"
+#include "logfolder.h"
 #include "logsink.h"
 #include "platform.h"
 #include "startupvalues.h"
@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTextCodec>
 #include <QTranslator>
 #include <QUrl>
@@ -51,7 +50,7 @@ void Startup::readMainApplicationSettings(const QString &settingsPath, QString *
     QSettings settings(settingsPath, QSettings::IniFormat);
     if (settings.value(QStringLiteral("lang")).toString() == QLatin1String("zh"))
         *translationFile = QStringLiteral(":/en_ch.qm");
-    *catUpdateLog = settings.value(QStringLiteral("CatUpdateLog"), false).toBool();
+    *catUpdateLog = LogFolder::catUpdateLog(settings);
 }
 
 int Startup::run(int argc, char **argv)
@@ -95,19 +94,15 @@ int Startup::run(int argc, char **argv)
     }
     logFileName = values.logFileName;
 
-    const QString root = applicationDataRoot();
-    const QString dataDirectory = root + QStringLiteral("/Velmora");
-    logDirectory = root + QStringLiteral("/Velmora/update");
-    QDir().mkpath(logDirectory);
+    // The work folder is created even when the log goes to the desktop.
+    QDir().mkpath(LogFolder::workDirectory());
 
     Platform::setLocaleCodec(gb18030);
 
     QString translationFile;
     bool catUpdateLog = false;
-    readMainApplicationSettings(dataDirectory + QStringLiteral("/settings.ini"), &translationFile,
-                                &catUpdateLog);
-    if (catUpdateLog)
-        logDirectory = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    readMainApplicationSettings(LogFolder::settingsPath(), &translationFile, &catUpdateLog);
+    logDirectory = LogFolder::choose(catUpdateLog);
 
     auto *translator = new QTranslator(&app);
     translator->load(translationFile);

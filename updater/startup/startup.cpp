@@ -5,6 +5,7 @@
 #include "platform.h"
 #include "startupvalues.h"
 #include "updatewidget.h"
+#include "wrappedpath.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -15,12 +16,6 @@
 #include <QTextCodec>
 #include <QTranslator>
 #include <QUrl>
-
-QString Startup::unwrapInstallPath(const QString &argument)
-{
-    const QStringList parts = argument.split(QLatin1Char('*'), Qt::KeepEmptyParts);
-    return parts.size() < 2 ? argument : parts.at(1);
-}
 
 QString Startup::configurationUrl(const QString &downloadurl)
 {
@@ -80,13 +75,13 @@ int Startup::run(int argc, char **argv)
     if (arguments.size() == 5) {
         values.version = arguments.at(1);
         values.downloadurl = arguments.at(2);
-        values.installPath = unwrapInstallPath(arguments.at(3));
+        values.installPath = WrappedPath::unwrap(arguments.at(3));
         values.logFileName = arguments.at(4);
         values.skipFix = true;
     } else {
         values.version = arguments.at(0);
         values.downloadurl = arguments.at(1);
-        values.installPath = unwrapInstallPath(arguments.at(2));
+        values.installPath = WrappedPath::unwrap(arguments.at(2));
         if (arguments.size() == 4)
             userName = arguments.at(3);
         values.logFileName =

@@ -33,6 +33,11 @@ bool PacketInstaller::install()
 
 bool PacketInstaller::plan()
 {
+    // Another run may have installed it and removed it meanwhile.
+    if (!QFileInfo(packetPath).isDir()) {
+        qCritical() << "the prepared folder is gone:" << packetPath;
+        return false;
+    }
     // Its saved copies may be the only previous versions left.
     if (QFileInfo::exists(journal.folder())) {
         qCritical() << "a journal of an earlier run is still there:" << journal.folder();

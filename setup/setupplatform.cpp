@@ -7,8 +7,11 @@
 #include <QThread>
 
 #ifdef Q_OS_WIN
-#include <tlhelp32.h>
+// The tool help declarations need windows.h first.
+// clang-format off
 #include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
 #else
 #include <csignal>
 #include <cstdio>
@@ -120,7 +123,7 @@ bool SetupPlatform::replaceFile(const QString &source, const QString &target)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(targetPath.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
     return MoveFileExW(nativePath(source).c_str(), targetPath.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 #else
     return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) ==
            0;
@@ -130,7 +133,8 @@ bool SetupPlatform::replaceFile(const QString &source, const QString &target)
 bool SetupPlatform::linkFile(const QString &source, const QString &target)
 {
 #ifdef Q_OS_WIN
-    return CreateHardLinkW(nativePath(target).c_str(), nativePath(source).c_str(), nullptr);
+    return CreateHardLinkW(nativePath(target).c_str(), nativePath(source).c_str(), nullptr) !=
+           FALSE;
 #else
     return ::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) ==
            0;

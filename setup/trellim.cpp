@@ -11,6 +11,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMutex>
 #include <QProcess>
 
@@ -18,6 +19,7 @@ QString Trellim::logFilePath;
 
 namespace {
 const int updaterEndTimeoutMs = 30000;
+const int installLockTimeoutMs = 180000;
 
 bool isPlainFileName(const QString &name)
 {
@@ -58,6 +60,14 @@ int Trellim::run(int argc, char **argv)
     Trellim trellim;
     if (!trellim.readArguments(QCoreApplication::arguments().mid(1)))
         return BadArguments;
+    // A second copy started for the same installation (the updater starts
+    // another one when the first was slow to come up) waits for the first.
+    QLockFile lock(trellim.installPath + QStringLiteral("/Trellim.lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(installLockTimeoutMs)) {
+        qCritical() << "another setup run holds the installation:" << lock.error();
+        return Failed;
+    }
     trellim.waitForUpdater();
 
     InstallJournal journal(trellim.installPath);
@@ -65,7 +75,7 @@ int Trellim::run(int argc, char **argv)
         return Failed;
     PacketInstaller installer(trellim.packetPath, trellim.installPath);
     if (!installer.install()) {
-        qCritical() << "update failed; the installation keeps its previous version";
+        qCritical() << "update failed; the installation is as it was before this run";
         return Failed;
     }
     qDebug() << "update installed:" << installer.replacedCount() << "files replaced,"

@@ -241,7 +241,8 @@ private slots:
         if (row.mainApplicationExecutable) {
             const QString record = sandbox.mainApplicationRecord();
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 10000);
-            QCOMPARE(QString::fromUtf8(SetupSandbox::read(record).trimmed()), sandbox.installPath);
+            QCOMPARE(QString::fromUtf8(SetupSandbox::read(record).trimmed()),
+                     QFileInfo(sandbox.installPath).canonicalFilePath());
         } else {
             QVERIFY(sandbox.logHas(QStringLiteral("may not be started")));
             QVERIFY(!QFileInfo::exists(sandbox.mainApplicationRecord()));

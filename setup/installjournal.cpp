@@ -27,17 +27,6 @@ bool readList(const QJsonObject &object, const char *key, QStringList *list)
     }
     return true;
 }
-
-// Copies `source` beside `target` and renames it into place.
-bool restoreFile(const QString &source, const QString &target)
-{
-    const QString temporary = InstallJournal::temporaryName(target);
-    QFile::remove(temporary);
-    if (QFile::copy(source, temporary) && SetupPlatform::replaceFile(temporary, target))
-        return true;
-    QFile::remove(temporary);
-    return false;
-}
 } // namespace
 
 InstallJournal::InstallJournal(const QString &installPath) : installPath(installPath) {}
@@ -63,6 +52,21 @@ QString InstallJournal::savedCopy(const QString &relativePath) const
 QString InstallJournal::temporaryName(const QString &target)
 {
     return target + QStringLiteral(".trellim-new");
+}
+
+bool InstallJournal::putInPlace(const QString &source, const QString &target,
+                                bool keepTargetPermissions)
+{
+    const QString temporary = temporaryName(target);
+    QFile::remove(temporary);
+    if (!QFile::copy(source, temporary))
+        return false;
+    if (keepTargetPermissions)
+        QFile::setPermissions(temporary, QFileInfo(target).permissions());
+    if (SetupPlatform::replaceFile(temporary, target))
+        return true;
+    QFile::remove(temporary);
+    return false;
 }
 
 QString InstallJournal::journalFile() const
@@ -112,7 +116,7 @@ bool InstallJournal::rollBack() const
         if (!QFileInfo(saved).isFile()) {
             qCritical() << "no saved copy to put back:" << path;
             complete = false;
-        } else if (fileMd5(target) != fileMd5(saved) && !restoreFile(saved, target)) {
+        } else if (fileMd5(target) != fileMd5(saved) && !putInPlace(saved, target, false)) {
             qCritical() << "cannot put back the previous version of" << path;
             complete = false;
         }

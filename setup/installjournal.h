@@ -25,9 +25,11 @@ public:
     static bool isRecordablePath(const QString &path);
     QString folder() const;
     QString savedCopy(const QString &relativePath) const;
-    // The name a new file is written under beside its target before it is
-    // renamed into place; a run that is cut short may leave it behind.
-    static QString temporaryName(const QString &target);
+    // Copies `source` beside `target` under a temporary name and renames it
+    // into place, so that `target` is never half written. A run that is cut
+    // short may leave the temporary file behind; a rollback removes it.
+    static bool putInPlace(const QString &source, const QString &target,
+                           bool keepTargetPermissions);
 
     // Files whose previous version is saved, files that did not exist, and
     // folders that did not exist, parents before children.
@@ -50,6 +52,7 @@ public:
     bool recoverInterruptedRun();
 
 private:
+    static QString temporaryName(const QString &target);
     QString journalFile() const;
     bool read();
 

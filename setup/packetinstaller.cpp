@@ -125,18 +125,9 @@ bool PacketInstaller::apply()
 
 bool PacketInstaller::applyFile(const QString &path, bool keepPermissions)
 {
-    const QString target = installPath + QLatin1Char('/') + path;
-    const QString temporary = InstallJournal::temporaryName(target);
-    QFile::remove(temporary);
-    if (!QFile::copy(packetPath + QLatin1Char('/') + path, temporary)) {
-        qCritical() << "cannot write" << temporary;
-        return false;
-    }
     // A replaced file keeps its permissions, the execute permission included.
-    if (keepPermissions)
-        QFile::setPermissions(temporary, QFileInfo(target).permissions());
-    if (!SetupPlatform::replaceFile(temporary, target)) {
-        QFile::remove(temporary);
+    if (!InstallJournal::putInPlace(packetPath + QLatin1Char('/') + path,
+                                    installPath + QLatin1Char('/') + path, keepPermissions)) {
         qCritical() << "cannot put in place" << path;
         return false;
     }

@@ -31,7 +31,7 @@ public:
     static bool putInPlace(const QString &source, const QString &target,
                            bool keepTargetPermissions);
 
-    // Files whose previous version is saved, files that did not exist, and
+    // Files whose previous version is saved, files put where no file was, and
     // folders that did not exist, parents before children.
     QStringList replaced;
     QStringList added;

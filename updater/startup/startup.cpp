@@ -1,10 +1,11 @@
 #include "startup.h"
 
-#include "applicationdataroot.h"
+#include "logfolder.h"
 #include "logsink.h"
 #include "platform.h"
 #include "startupvalues.h"
 #include "updatewidget.h"
+#include "wrappedpath.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -12,16 +13,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTextCodec>
 #include <QTranslator>
 #include <QUrl>
-
-QString Startup::unwrapInstallPath(const QString &argument)
-{
-    const QStringList parts = argument.split(QLatin1Char('*'), Qt::KeepEmptyParts);
-    return parts.size() < 2 ? argument : parts.at(1);
-}
 
 QString Startup::configurationUrl(const QString &downloadurl)
 {
@@ -51,7 +45,7 @@ void Startup::readMainApplicationSettings(const QString &settingsPath, QString *
     QSettings settings(settingsPath, QSettings::IniFormat);
     if (settings.value(QStringLiteral("lang")).toString() == QLatin1String("zh"))
         *translationFile = QStringLiteral(":/en_ch.qm");
-    *catUpdateLog = settings.value(QStringLiteral("CatUpdateLog"), false).toBool();
+    *catUpdateLog = LogFolder::catUpdateLog(settings);
 }
 
 int Startup::run(int argc, char **argv)
@@ -81,13 +75,13 @@ int Startup::run(int argc, char **argv)
     if (arguments.size() == 5) {
         values.version = arguments.at(1);
         values.downloadurl = arguments.at(2);
-        values.installPath = unwrapInstallPath(arguments.at(3));
+        values.installPath = WrappedPath::unwrap(arguments.at(3));
         values.logFileName = arguments.at(4);
         values.skipFix = true;
     } else {
         values.version = arguments.at(0);
         values.downloadurl = arguments.at(1);
-        values.installPath = unwrapInstallPath(arguments.at(2));
+        values.installPath = WrappedPath::unwrap(arguments.at(2));
         if (arguments.size() == 4)
             userName = arguments.at(3);
         values.logFileName =
@@ -95,19 +89,15 @@ int Startup::run(int argc, char **argv)
     }
     logFileName = values.logFileName;
 
-    const QString root = applicationDataRoot();
-    const QString dataDirectory = root + QStringLiteral("/Velmora");
-    logDirectory = root + QStringLiteral("/Velmora/update");
-    QDir().mkpath(logDirectory);
+    // The work folder is created even when the log goes to the desktop.
+    QDir().mkpath(LogFolder::workDirectory());
 
     Platform::setLocaleCodec(gb18030);
 
     QString translationFile;
     bool catUpdateLog = false;
-    readMainApplicationSettings(dataDirectory + QStringLiteral("/settings.ini"), &translationFile,
-                                &catUpdateLog);
-    if (catUpdateLog)
-        logDirectory = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    readMainApplicationSettings(LogFolder::settingsPath(), &translationFile, &catUpdateLog);
+    logDirectory = LogFolder::choose(catUpdateLog);
 
     auto *translator = new QTranslator(&app);
     translator->load(translationFile);

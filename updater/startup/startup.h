@@ -14,9 +14,6 @@ public:
     // The process entry; returns the exit code.
     static int run(int argc, char **argv);
 
-    // The install-path argument may come wrapped in asterisks: the second
-    // "*"-separated part when there are at least two, else the whole argument.
-    static QString unwrapInstallPath(const QString &argument);
     // The main application may pass the full installer's URL: the
     // configuration lies beside it, so ".exe" and ".dmg" URLs get ".json".
     static QString configurationUrl(const QString &downloadurl);

@@ -1,6 +1,7 @@
 #include "recordingtool.h"
 #include "startup.h"
 #include "testhttpserver.h"
+#include "wrappedpath.h"
 
 #include <QDir>
 #include <QFile>
@@ -113,7 +114,7 @@ private slots:
     {
         QFETCH(QString, argument);
         QFETCH(QString, installPath);
-        QCOMPARE(Startup::unwrapInstallPath(argument), installPath);
+        QCOMPARE(WrappedPath::unwrap(argument), installPath);
     }
 
     void configurationUrl_data()

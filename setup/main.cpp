@@ -1,0 +1,6 @@
+#include "trellim.h"
+
+int main(int argc, char **argv)
+{
+    return Trellim::run(argc, argv);
+}

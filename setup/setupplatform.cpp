@@ -1,0 +1,161 @@
+#include "setupplatform.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#ifdef Q_OS_WIN
+// The tool help declarations need windows.h first.
+// clang-format off
+#include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
+#else
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+#endif
+
+namespace {
+bool isUpdaterName(const QString &name)
+{
+    return name.compare(QLatin1String("update"), Qt::CaseInsensitive) == 0 ||
+           name.compare(QLatin1String("update.exe"), Qt::CaseInsensitive) == 0;
+}
+
+#ifdef Q_OS_WIN
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+quint64 creationTime(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return (quint64(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+#endif
+} // namespace
+
+void SetupPlatform::ignoreBrokenPipe()
+{
+#ifndef Q_OS_WIN
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+qint64 SetupPlatform::updaterParent()
+{
+#ifdef Q_OS_WIN
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    const DWORD self = GetCurrentProcessId();
+    DWORD parent = 0;
+    QString parentName;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == self)
+            parent = entry.th32ParentProcessID;
+    }
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && parent != 0;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == parent)
+            parentName = QString::fromWCharArray(entry.szExeFile);
+    }
+    CloseHandle(snapshot);
+    if (parent == 0 || !isUpdaterName(parentName))
+        return 0;
+    // Process ids are reused: a process that started after this one cannot be
+    // the updater that started it.
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, parent);
+    if (!process)
+        return 0;
+    const quint64 parentStart = creationTime(process);
+    CloseHandle(process);
+    return parentStart != 0 && parentStart <= creationTime(GetCurrentProcess()) ? parent : 0;
+#else
+    const pid_t parent = getppid();
+    // The name the parent was started under; for a script, the script's name.
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(parent));
+    if (parent <= 1 || !comm.open(QIODevice::ReadOnly))
+        return 0;
+    return isUpdaterName(QString::fromLocal8Bit(comm.readAll().trimmed())) ? parent : 0;
+#endif
+}
+
+bool SetupPlatform::waitForParentEnd(qint64 parent, int timeoutMs)
+{
+#ifdef Q_OS_WIN
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(parent));
+    if (!process)
+        return true;
+    const bool ended = WaitForSingleObject(process, DWORD(timeoutMs)) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+#else
+    // A process whose parent has ended is handed to another parent at once,
+    // even while the old one has not been reaped yet.
+    QElapsedTimer timer;
+    timer.start();
+    while (getppid() == pid_t(parent)) {
+        if (timer.hasExpired(timeoutMs))
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+#endif
+}
+
+bool SetupPlatform::replaceFile(const QString &source, const QString &target)
+{
+#ifdef Q_OS_WIN
+    // A read-only target cannot be replaced; the new file brings its own attributes.
+    const std::wstring targetPath = nativePath(target);
+    const DWORD attributes = GetFileAttributesW(targetPath.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(targetPath.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    return MoveFileExW(nativePath(source).c_str(), targetPath.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+#else
+    return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) ==
+           0;
+#endif
+}
+
+bool SetupPlatform::linkFile(const QString &source, const QString &target)
+{
+#ifdef Q_OS_WIN
+    return CreateHardLinkW(nativePath(target).c_str(), nativePath(source).c_str(), nullptr) !=
+           FALSE;
+#else
+    return ::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) ==
+           0;
+#endif
+}
+
+QString SetupPlatform::mainApplicationName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Velmora.exe");
+#else
+    return QStringLiteral("Velmora");
+#endif
+}
+
+bool SetupPlatform::isStartable(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return QFileInfo(path).isFile();
+#else
+    const QFileInfo program(path);
+    return program.isFile() && program.isExecutable();
+#endif
+}

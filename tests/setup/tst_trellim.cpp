@@ -1,0 +1,399 @@
+#include "wrappedpath.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCodec>
+
+// A folder's content: files by relative path with their bytes, folders with a
+// trailing "/" and no bytes.
+using Tree = QMap<QString, QByteArray>;
+
+// An installation, a prepared folder in the work folder and private XDG and
+// HOME folders in one temporary folder; Trellim runs against them as a real
+// process, as the updater starts it.
+class SetupSandbox
+{
+public:
+    explicit SetupSandbox(const QString &installName = QStringLiteral("velmora"))
+        : installPath(path(installName)), packetPath(path(QStringLiteral("data/Velmora/update/p2")))
+    {
+        QDir().mkpath(installPath);
+        QDir().mkpath(packetPath);
+        QDir().mkpath(path(QStringLiteral("home/Desktop")));
+    }
+
+    QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
+    QString logPath(bool onDesktop = false) const
+    {
+        return path(onDesktop ? QStringLiteral("home/Desktop/trellim.log")
+                              : QStringLiteral("data/Velmora/update/trellim.log"));
+    }
+
+    // Failures show in the comparisons that follow.
+    static void write(const QString &file, const QByteArray &content)
+    {
+        QDir().mkpath(QFileInfo(file).path());
+        QFile out(file);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(content);
+    }
+    void install(const Tree &files) const { writeTree(installPath, files); }
+    void prepare(const Tree &files) const { writeTree(packetPath, files); }
+
+    // A main application that records the folder it runs in.
+    void addMainApplication(bool executable) const
+    {
+        const QString program = installPath + QStringLiteral("/Velmora");
+        write(program,
+              QStringLiteral("#!/bin/sh\npwd > '%1'\n").arg(mainApplicationRecord()).toUtf8());
+        if (executable)
+            QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    }
+    QString mainApplicationRecord() const { return path(QStringLiteral("velmora-ran")); }
+
+    QStringList arguments() const
+    {
+        return {WrappedPath::wrap(installPath), WrappedPath::wrap(packetPath),
+                QStringLiteral("trellim.log"), QStringLiteral("update.json"),
+                QStringLiteral("6.1.0")};
+    }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        environment.insert(QStringLiteral("TRELLIM"),
+                           QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")));
+        return environment;
+    }
+
+    // Runs Trellim to its end; its standard channels must stay silent.
+    int run(const QStringList &arguments) const
+    {
+        QProcess trellim;
+        trellim.setProcessEnvironment(environment());
+        trellim.start(QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")), arguments);
+        if (!trellim.waitForFinished(60000) || trellim.exitStatus() != QProcess::NormalExit)
+            return -1;
+        if (!trellim.readAllStandardOutput().isEmpty() || !trellim.readAllStandardError().isEmpty())
+            return -2;
+        return trellim.exitCode();
+    }
+
+    QStringList logLines(bool onDesktop = false) const
+    {
+        QFile log(logPath(onDesktop));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        return QTextCodec::codecForName("gb18030")
+            ->toUnicode(log.readAll())
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+    bool logHas(const QString &text, bool onDesktop = false) const
+    {
+        return logLines(onDesktop).filter(text).size() == 1;
+    }
+
+    static QByteArray read(const QString &file)
+    {
+        QFile in(file);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    }
+
+    static Tree snapshot(const QString &folder)
+    {
+        Tree tree;
+        QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+        while (entries.hasNext()) {
+            const QFileInfo entry(entries.next());
+            const QString relative = QDir(folder).relativeFilePath(entry.filePath());
+            if (entry.isDir())
+                tree.insert(relative + QLatin1Char('/'), QByteArray());
+            else
+                tree.insert(relative, read(entry.filePath()));
+        }
+        return tree;
+    }
+
+    QTemporaryDir dir;
+    const QString installPath;
+    const QString packetPath;
+
+private:
+    static void writeTree(const QString &root, const Tree &files)
+    {
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            write(root + QLatin1Char('/') + it.key(), it.value());
+    }
+};
+
+struct ApplyCase
+{
+    QString installName;
+    bool catUpdateLog;
+    bool mainApplicationExecutable;
+};
+Q_DECLARE_METATYPE(ApplyCase)
+
+struct FailureCase
+{
+    Tree obstacle; // in the installation, where the prepared folder needs something else
+    Tree prepared;
+};
+Q_DECLARE_METATYPE(FailureCase)
+
+struct InterruptedCase
+{
+    QByteArray journal; // empty: the run was cut short before its journal was written
+    Tree prepared;
+    int exitCode;
+    bool rolledBack;
+};
+Q_DECLARE_METATYPE(InterruptedCase)
+
+struct BadArgumentsCase
+{
+    int index;     // the argument replaced; -1: the last one dropped
+    QString value; // "%1" stands for the sandbox folder
+    bool logged;
+};
+Q_DECLARE_METATYPE(BadArgumentsCase)
+
+class TestTrellim : public QObject
+{
+    Q_OBJECT
+
+    const Tree installed{{"a.dll", "old a"},
+                         {"c.txt", "old c"},
+                         {"keep.txt", "keep"},
+                         {"backup/a.dll", "old a"},
+                         {"backup/c.txt", "stale"}};
+    const QString stamp =
+        QStringLiteral("\\(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\) ");
+
+private slots:
+    // The previous version of a.dll comes from the backup folder, those of c.txt
+    // (whose backup copy is stale) and Velmora are copied aside.
+    void appliesPreparedFolder_data()
+    {
+        QTest::addColumn<ApplyCase>("row");
+        QTest::newRow("plain path") << ApplyCase{"velmora", false, true};
+        QTest::newRow("blanks and Chinese")
+            << ApplyCase{QStringLiteral("Program Files/维尔莫拉 课堂"), false, true};
+        QTest::newRow("log on the desktop") << ApplyCase{"velmora", true, true};
+        QTest::newRow("main application not executable") << ApplyCase{"velmora", false, false};
+    }
+    void appliesPreparedFolder()
+    {
+        QFETCH(ApplyCase, row);
+        SetupSandbox sandbox(row.installName);
+        sandbox.install(installed);
+        sandbox.addMainApplication(row.mainApplicationExecutable);
+        // The new main application comes without the execute permission; the
+        // installed one keeps its own.
+        const QByteArray newMainApplication =
+            SetupSandbox::read(sandbox.installPath + QStringLiteral("/Velmora")) + "# new\n";
+        sandbox.prepare({{"a.dll", "new a"},
+                         {"c.txt", "new c"},
+                         {"Velmora", newMainApplication},
+                         {".hidden", "h"},
+                         {"lib/plugins/x.dll", "new x"}});
+        if (row.catUpdateLog)
+            SetupSandbox::write(sandbox.path(QStringLiteral("data/Velmora/settings.ini")),
+                                "[General]\nCatUpdateLog=true\n");
+        SetupSandbox::write(sandbox.logPath(row.catUpdateLog), "earlier line\r\n");
+        Tree expected = SetupSandbox::snapshot(sandbox.installPath);
+        expected.insert(QStringLiteral("a.dll"), "new a");
+        expected.insert(QStringLiteral("c.txt"), "new c");
+        expected.insert(QStringLiteral("Velmora"), newMainApplication);
+        expected.insert(QStringLiteral(".hidden"), "h");
+        expected.insert(QStringLiteral("lib/"), QByteArray());
+        expected.insert(QStringLiteral("lib/plugins/"), QByteArray());
+        expected.insert(QStringLiteral("lib/plugins/x.dll"), "new x");
+
+        QCOMPARE(sandbox.run(sandbox.arguments()), 0);
+
+        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), expected);
+        QVERIFY(!QFileInfo::exists(sandbox.packetPath));
+        QVERIFY(QFileInfo(sandbox.path(QStringLiteral("data/Velmora/update"))).isDir());
+        const QStringList lines = sandbox.logLines(row.catUpdateLog);
+        QVERIFY(lines.size() > 3);
+        QCOMPARE(lines.first(), QStringLiteral("earlier line"));
+        const QRegularExpression ownLine(QStringLiteral("^##Trellim##(Debug|Critical): ") + stamp);
+        for (const QString &line : lines.mid(1))
+            QVERIFY2(ownLine.match(line).hasMatch(), qPrintable(line));
+        QVERIFY(sandbox.logHas(QStringLiteral(" update installed: 3 files replaced, 2 files added"),
+                               row.catUpdateLog));
+        QCOMPARE(QFileInfo(sandbox.installPath + QStringLiteral("/Velmora")).isExecutable(),
+                 row.mainApplicationExecutable);
+        if (row.mainApplicationExecutable) {
+            const QString record = sandbox.mainApplicationRecord();
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 10000);
+            QCOMPARE(QString::fromUtf8(SetupSandbox::read(record).trimmed()),
+                     QFileInfo(sandbox.installPath).canonicalFilePath());
+        } else {
+            QVERIFY(sandbox.logHas(QStringLiteral("may not be started")));
+            QVERIFY(!QFileInfo::exists(sandbox.mainApplicationRecord()));
+        }
+    }
+
+    // The last file cannot be put in place after others were: everything is
+    // put back. Tests may run as root, so the obstacle is structural.
+    void failureLeavesInstallationAsItWas_data()
+    {
+        QTest::addColumn<FailureCase>("row");
+        // The backup folder's stale c.txt must not come back in place of the installed one.
+        const Tree prepared{
+            {"a.dll", "new a"}, {"b/c/new.dll", "new"}, {"c.txt", "new c"}, {"n.dll", "new n"}};
+        Tree folderInTheWay = prepared;
+        folderInTheWay.insert(QStringLiteral("z.dll"), "new z");
+        Tree fileInTheWay = prepared;
+        fileInTheWay.insert(QStringLiteral("lib/x.dll"), "new x");
+        QTest::newRow("folder where a file must go")
+            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay};
+        QTest::newRow("file where a folder must go")
+            << FailureCase{{{"lib", "a file"}}, fileInTheWay};
+    }
+    void failureLeavesInstallationAsItWas()
+    {
+        QFETCH(FailureCase, row);
+        SetupSandbox sandbox;
+        sandbox.install(installed);
+        sandbox.install(row.obstacle);
+        sandbox.prepare(row.prepared);
+        const Tree before = SetupSandbox::snapshot(sandbox.installPath);
+        const Tree prepared = SetupSandbox::snapshot(sandbox.packetPath);
+
+        QCOMPARE(sandbox.run(sandbox.arguments()), 1);
+
+        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), before);
+        QCOMPARE(SetupSandbox::snapshot(sandbox.packetPath), prepared);
+        QVERIFY(sandbox.logHas(QStringLiteral("added \"b/c/new.dll\"")));
+        QVERIFY(sandbox.logHas(QStringLiteral(" update failed;")));
+    }
+
+    // A run cut short after it replaced a.dll, began writing b.dll and added
+    // lib/x.dll is undone before anything else on the next start.
+    void interruptedRunRolledBack_data()
+    {
+        QTest::addColumn<InterruptedCase>("row");
+        const QByteArray journal = R"({"format": 1, "replaced": ["a.dll", "b.dll"],
+            "added": ["lib/x.dll"], "createdFolders": ["lib"]})";
+        QTest::newRow("rolled back") << InterruptedCase{journal, {}, 0, true};
+        QTest::newRow("rolled back, then installed")
+            << InterruptedCase{journal, {{"b.dll", "newer b"}}, 0, true};
+        QTest::newRow("journal never written") << InterruptedCase{QByteArray(), {}, 0, true};
+        QTest::newRow("journal unreadable") << InterruptedCase{"{\"format\": 1,", {}, 1, false};
+        QTest::newRow("journal reaching outside")
+            << InterruptedCase{R"({"format": 1, "replaced": [], "added": ["../outside"],
+                "createdFolders": []})",
+                               {},
+                               1,
+                               false};
+    }
+    void interruptedRunRolledBack()
+    {
+        QFETCH(InterruptedCase, row);
+        SetupSandbox sandbox;
+        SetupSandbox::write(sandbox.path(QStringLiteral("outside")), "not ours");
+        const Tree original{{"a.dll", "old a"}, {"b.dll", "old b"}, {"keep.txt", "keep"}};
+        sandbox.install(original);
+        sandbox.install(
+            {{"Trellim.journal/saved/a.dll", "old a"}, {"Trellim.journal/saved/b.dll", "old b"}});
+        if (!row.journal.isEmpty()) {
+            sandbox.install({{"Trellim.journal/journal.json", row.journal},
+                             {"a.dll", "new a"},
+                             {"b.dll.trellim-new", "ne"},
+                             {"lib/x.dll", "new x"}});
+        }
+        sandbox.prepare(row.prepared);
+        const Tree interrupted = SetupSandbox::snapshot(sandbox.installPath);
+
+        QCOMPARE(sandbox.run(sandbox.arguments()), row.exitCode);
+
+        Tree expected = row.rolledBack ? original : interrupted;
+        for (auto it = row.prepared.cbegin(); it != row.prepared.cend(); ++it)
+            expected.insert(it.key(), it.value());
+        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), expected);
+        QCOMPARE(QFileInfo::exists(sandbox.packetPath), !row.rolledBack);
+        QVERIFY(QFileInfo::exists(sandbox.path(QStringLiteral("outside"))));
+    }
+
+    void badArgumentsTouchNothing_data()
+    {
+        QTest::addColumn<BadArgumentsCase>("row");
+        QTest::newRow("four arguments") << BadArgumentsCase{-1, QString(), true};
+        QTest::newRow("log name with a folder") << BadArgumentsCase{2, "../trellim.log", false};
+        QTest::newRow("relative install path") << BadArgumentsCase{0, "*velmora*", true};
+        QTest::newRow("missing prepared folder") << BadArgumentsCase{1, "*%1/nowhere*", true};
+        QTest::newRow("prepared folder is the installation")
+            << BadArgumentsCase{1, "*%1/velmora*", true};
+        QTest::newRow("installation inside the prepared folder")
+            << BadArgumentsCase{1, "*%1*", true};
+    }
+    void badArgumentsTouchNothing()
+    {
+        QFETCH(BadArgumentsCase, row);
+        SetupSandbox sandbox;
+        sandbox.install(installed);
+        sandbox.prepare({{"a.dll", "new a"}});
+        const Tree before = SetupSandbox::snapshot(sandbox.dir.path());
+        QStringList arguments = sandbox.arguments();
+        if (row.index < 0)
+            arguments.removeLast();
+        else
+            arguments[row.index] =
+                QString(row.value).replace(QStringLiteral("%1"), sandbox.dir.path());
+
+        QCOMPARE(sandbox.run(arguments), 2);
+
+        Tree after = SetupSandbox::snapshot(sandbox.dir.path());
+        QCOMPARE(after.remove(QStringLiteral("data/Velmora/update/trellim.log")), int(row.logged));
+        QCOMPARE(after, before);
+        if (row.logged)
+            QVERIFY(QRegularExpression(QStringLiteral("^##Trellim##Critical: ") + stamp)
+                        .match(sandbox.logLines().last())
+                        .hasMatch());
+    }
+
+    // A stand-in updater starts Trellim, as the real one does, and looks at the
+    // installation once more before it ends: nothing is replaced yet.
+    void waitsForTheUpdaterToEnd()
+    {
+        SetupSandbox sandbox;
+        sandbox.install(installed);
+        sandbox.addMainApplication(true);
+        sandbox.prepare({{"a.dll", "new a"}});
+        const QString updater = sandbox.path(QStringLiteral("bin/update"));
+        SetupSandbox::write(
+            updater, QStringLiteral("#!/bin/sh\n\"$TRELLIM\" \"$@\" &\nsleep 2\n"
+                                    "cat '%1/a.dll' > '%2'\n")
+                         .arg(sandbox.installPath, sandbox.path(QStringLiteral("seen-by-updater")))
+                         .toUtf8());
+        QFile::setPermissions(updater, QFile::permissions(updater) | QFileDevice::ExeOwner);
+
+        QProcess process;
+        process.setProcessEnvironment(sandbox.environment());
+        process.start(updater, sandbox.arguments());
+        QVERIFY(process.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sandbox.mainApplicationRecord()).size() > 0, 20000);
+
+        QCOMPARE(SetupSandbox::read(sandbox.path(QStringLiteral("seen-by-updater"))),
+                 QByteArray("old a"));
+        QCOMPARE(SetupSandbox::read(sandbox.installPath + QStringLiteral("/a.dll")),
+                 QByteArray("new a"));
+        QVERIFY(sandbox.logHas(QStringLiteral(" waiting for the updater to end, process")));
+        QVERIFY(sandbox.logHas(QStringLiteral(" the updater has ended")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTrellim)
+#include "tst_trellim.moc"

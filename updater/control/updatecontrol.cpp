@@ -1,13 +1,14 @@
 #include "updatecontrol.h"
 
-#include "applicationdataroot.h"
 #include "bsdiffcontrol.h"
 #include "downloadcontrol.h"
 #include "filemd5.h"
+#include "logfolder.h"
 #include "platform.h"
 #include "relativepath.h"
 #include "uncompress.h"
 #include "vendorconfig.h"
+#include "wrappedpath.h"
 
 #include <QDebug>
 #include <QDir>
@@ -37,11 +38,6 @@ bool startOutlivingProcess(const QString &program, const QStringList &arguments,
     return false;
 }
 
-QString wrapInAsterisks(const QString &path)
-{
-    return QStringLiteral("*") + path + QStringLiteral("*");
-}
-
 // The first half of replacing a copy that differs: clear its read-only
 // attribute and delete it; a failure is logged and the copy moved aside later.
 void deleteStaleCopy(const QString &copy, const char *deleteFailedText, const QString &logItem)
@@ -64,7 +60,7 @@ bool moveAsideAndCopy(const QString &source, const QString &target, const char *
 
 UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
 {
-    updateDir = applicationDataRoot() + QStringLiteral("/Velmora/update");
+    updateDir = LogFolder::workDirectory();
     QDir().mkpath(updateDir);
 
     deployFiles << QStringLiteral("Qt5Core.dll") << QStringLiteral("Qt5Network.dll")
@@ -273,7 +269,7 @@ void UpdateControl::launchSelfUpdate()
     // The copy skips the self-update check and appends to this run's log.
     const QString program = fixUpdateDir + QStringLiteral("/update.exe");
     const QStringList arguments{QStringLiteral("-skipfix"), version, configUrl,
-                                wrapInAsterisks(installPath), logFileName};
+                                WrappedPath::wrap(installPath), logFileName};
     qDebug() << "updateProcess" << program;
     qDebug() << "arguments" << arguments;
     QString errorText;
@@ -603,7 +599,7 @@ void UpdateControl::startTrellim(const QString &packetPath)
     // A self-updated copy starts the setup program that came with it.
     const QString program = skipFix ? installPath + QStringLiteral("/fixupdate/Trellim.exe")
                                     : backupPath + QStringLiteral("/Trellim.exe");
-    const QStringList arguments{wrapInAsterisks(installPath), wrapInAsterisks(packetPath),
+    const QStringList arguments{WrappedPath::wrap(installPath), WrappedPath::wrap(packetPath),
                                 logFileName, QFileInfo(configFilePath).fileName(), version};
     qDebug() << "program" << program;
     qDebug() << "arguments" << arguments;

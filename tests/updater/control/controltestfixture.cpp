@@ -2,6 +2,7 @@
 
 #include "nginxserver.h"
 #include "testhttpserver.h"
+#include "updatesandbox.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -239,6 +240,31 @@ QByteArray ControlTestFixture::publishPartialAs(const QString &fileName)
         return QByteArray();
     QFile packet(stagingDir + QLatin1Char('/') + fileName);
     return packet.open(QIODevice::ReadOnly) ? publish(fileName, packet.readAll()) : QByteArray();
+}
+
+bool ControlTestFixture::installRealSetupProgram()
+{
+    const QString setupProgram = installPath + QStringLiteral("/Trellim.exe");
+    return QFile::remove(setupProgram) &&
+           QFile::copy(UpdateSandbox::builtProgram(QStringLiteral("Trellim.exe")), setupProgram);
+}
+
+QByteArray ControlTestFixture::publishRealSelfUpdatePacket()
+{
+    const QString folder = stagingDir + QStringLiteral("/real/fix");
+    if (!QDir().mkpath(folder) ||
+        !QFile::copy(UpdateSandbox::builtProgram(QStringLiteral("update")),
+                     folder + QStringLiteral("/update.exe")) ||
+        !QFile::copy(UpdateSandbox::builtProgram(QStringLiteral("Trellim.exe")),
+                     folder + QStringLiteral("/Trellim.exe")) ||
+        !run(QStringLiteral("7zz"),
+             {QStringLiteral("a"), QStringLiteral("-t7z"), QStringLiteral("-bd"),
+              QStringLiteral("-mx1"), QStringLiteral("fix.pak"), QStringLiteral("fix")},
+             stagingDir + QStringLiteral("/real")))
+        return QByteArray();
+    QFile packet(stagingDir + QStringLiteral("/real/fix.pak"));
+    return packet.open(QIODevice::ReadOnly) ? publish(QStringLiteral("fix.pak"), packet.readAll())
+                                            : QByteArray();
 }
 
 int ControlTestFixture::requestCount(const QByteArray &method, const QString &name) const

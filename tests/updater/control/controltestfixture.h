@@ -63,6 +63,13 @@ public:
     QByteArray publishPartialAs(const QString &fileName);
     int requestCount(const QByteArray &method, const QString &name) const;
 
+    // Puts this build's setup program into the installation in place of the
+    // recording stand-in.
+    bool installRealSetupProgram();
+    // A self-update packet that holds this build's update program and setup
+    // program, published as fix.pak; returns its MD5.
+    QByteArray publishRealSelfUpdatePacket();
+
     Config defaultConfig() const;
     // A built packet: "partial.pak", "replace.pak", "fix.pak", "setup.dmg", or any
     // other name for a copy of the replace packet.
@@ -79,6 +86,7 @@ public:
     // Relative path -> content of the listed files under folder.
     QMap<QString, QByteArray> filesUnder(const QString &folder) const;
     QMap<QString, QByteArray> newFiles() const { return newContents; }
+    QMap<QString, QByteArray> oldFiles() const { return oldContents; }
 
     // The debug lines logged so far, from every thread.
     static QStringList log();

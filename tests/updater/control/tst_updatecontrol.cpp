@@ -1,6 +1,6 @@
 #include "controltestfixture.h"
-#include "recordingtool.h"
 #include "updatecontrol.h"
+#include "updatesandbox.h"
 #include "vendorconfig.h"
 #include "windowrecorder.h"
 
@@ -55,6 +55,16 @@ public:
         SelfUpdateListed,
     };
     Q_ENUM(Scenario)
+
+    // The ways the update program ends well.
+    enum Route
+    {
+        InstallerRoute,
+        PatchRoute,
+        ReplaceFallbackRoute,
+        SelfUpdateRoute,
+    };
+    Q_ENUM(Route)
 
 private:
     std::unique_ptr<ControlTestFixture> fixture;
@@ -480,64 +490,89 @@ private slots:
         QVERIFY(window->finalProgress.at(1).first >= packetSize);
     }
 
-    // The program itself, as the main application starts it, against nginx
-    // with a configuration that offers only the installer.
-    void updateProgramRunsInstaller()
+    void updateProgram_data()
     {
+        QTest::addColumn<Route>("route");
+        QTest::newRow("installer") << InstallerRoute;
+        QTest::newRow("patch") << PatchRoute;
+        QTest::newRow("replace packet after a failed patch") << ReplaceFallbackRoute;
+        QTest::newRow("self-update, then patch") << SelfUpdateRoute;
+    }
+
+    // The program itself, as the main application starts it, against nginx,
+    // with the real setup program in the installation: every route ends with
+    // exit code 0 and, but for the installer's, an installation of the new
+    // version with the old files in its backup folder.
+    void updateProgram()
+    {
+        QFETCH(Route, route);
         QVERIFY2(fixture->startServer(true), qPrintable(fixture->errorText()));
+        QVERIFY(fixture->installRealSetupProgram());
         ControlTestFixture::Config values = fixture->defaultConfig();
-        values.withPartialPacket = false;
-        values.fixUpdateUesedVersion.clear();
+        switch (route) {
+        case InstallerRoute:
+            values.withPartialPacket = false;
+            break;
+        case PatchRoute:
+            break;
+        case ReplaceFallbackRoute:
+            values.breakPatch();
+            break;
+        case SelfUpdateRoute:
+            values.fixUpdateUesedVersion = QStringList{QStringLiteral("2.0")};
+            values.fixUpdatePacketMd5 = fixture->publishRealSelfUpdatePacket();
+            QVERIFY(!values.fixUpdatePacketMd5.isEmpty());
+            break;
+        }
         QVERIFY(fixture->publishConfig(values));
 
-        // Nothing may stop a real process by name.
-        const QString binDir = fixture->root + QStringLiteral("/bin");
-        const RecordingTool pkill(binDir, QStringLiteral("pkill"));
+        UpdateSandbox sandbox(fixture->root);
+        sandbox.start({QStringLiteral("2.0"), fixture->url(QStringLiteral("update.json")),
+                       QLatin1Char('*') + fixture->installPath + QLatin1Char('*')});
+        QVERIFY2(sandbox.process.waitForFinished(60000), qPrintable(sandbox.process.errorString()));
+        QCOMPARE(sandbox.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sandbox.process.exitCode(), 0);
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_DATA_HOME"),
-                           fixture->root + QStringLiteral("/data"));
-        environment.insert(QStringLiteral("PATH"),
-                           binDir + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("HOME"), fixture->root);
-        // A failure must not reach out for the vendor's servers.
-        environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"),
-                           QStringLiteral("http://127.0.0.1:9"));
-        environment.insert(QStringLiteral("VELMORA_HOME_PAGE"),
-                           QStringLiteral("http://127.0.0.1:9/"));
-        QProcess update;
-        update.setProcessEnvironment(environment);
-        update.setProcessChannelMode(QProcess::ForwardedChannels);
-        update.start(QStringLiteral(VELMORA_BINARY_DIR "/bin/update"),
-                     {QStringLiteral("2.0"), fixture->url(QStringLiteral("update.json")),
-                      fixture->installPath});
-        QVERIFY2(update.waitForFinished(60000), qPrintable(update.errorString()));
-        QCOMPARE(update.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(update.exitCode(), 0);
-
-        QTRY_COMPARE_WITH_TIMEOUT(fixture->installerArguments(),
-                                  (QStringList{QStringLiteral("/VERYSILENT"),
-                                               QStringLiteral("/DIR=") + fixture->installPath}),
-                                  30000);
-        QCOMPARE(fixture->requestCount("GET", QStringLiteral("setup.dmg")), 6);
-
-        const QStringList logs =
-            QDir(fixture->updateDir)
-                .entryList({QStringLiteral("update_mac_2.0_*.log")}, QDir::Files);
+        const QStringList logs = sandbox.logFiles();
         QCOMPARE(logs.size(), 1);
-        QFile logFile(fixture->updateDir + QLatin1Char('/') + logs.first());
-        QVERIFY(logFile.open(QIODevice::ReadOnly));
-        const QString log = QTextCodec::codecForName("gb18030")->toUnicode(logFile.readAll());
-        const QString installer = fixture->updateDir + QStringLiteral("/setup.dmg");
-        for (const QString &line :
-             {QStringLiteral("installerMd5: \"%1\"").arg(QString::fromLatin1(values.installerMd5)),
-              QStringLiteral("get PartialPacket Info error"),
-              QStringLiteral("installer \"%1\"").arg(installer),
-              QStringLiteral("arguments (\"/VERYSILENT\", \"/DIR=%1\")").arg(fixture->installPath),
-              QStringLiteral("start installer success")}) {
-            QVERIFY2(log.contains(QStringLiteral(") ") + line + QStringLiteral("\r\n")),
-                     qPrintable(line));
+        const auto logContains = [&](const QString &line) {
+            return sandbox.logText(logs.first())
+                .contains(QStringLiteral(") ") + line + QStringLiteral("\r\n"));
+        };
+        if (route == InstallerRoute) {
+            QTRY_COMPARE_WITH_TIMEOUT(fixture->installerArguments(),
+                                      (QStringList{QStringLiteral("/VERYSILENT"),
+                                                   QStringLiteral("/DIR=") + fixture->installPath}),
+                                      30000);
+            QCOMPARE(fixture->requestCount("GET", QStringLiteral("setup.dmg")), 6);
+            QVERIFY(logContains(QStringLiteral("start installer success")));
+            return;
+        }
+
+        // The setup program goes on after the updater has ended.
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->filesUnder(fixture->installPath), fixture->newFiles(),
+                                  30000);
+        const QString folder =
+            route == ReplaceFallbackRoute ? QStringLiteral("replace") : QStringLiteral("partial");
+        const QString setupProgram =
+            route == SelfUpdateRoute ? QStringLiteral("fixupdate") : QStringLiteral("backup");
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(fixture->updateDir + QLatin1Char('/') + folder),
+                                 10000);
+        QCOMPARE(fixture->filesUnder(fixture->installPath + QStringLiteral("/backup")),
+                 fixture->oldFiles());
+        QVERIFY(logContains(QStringLiteral("program \"%1/%2/Trellim.exe\"")
+                                .arg(fixture->installPath, setupProgram)));
+        QVERIFY(
+            logContains(QStringLiteral("arguments (\"*%1*\", \"*%2/%3*\", \"%4\", "
+                                       "\"update.json\", \"2.0\")")
+                            .arg(fixture->installPath, fixture->updateDir, folder, logs.first())));
+        QVERIFY(logContains(QStringLiteral("start Trellim success")));
+        if (route == SelfUpdateRoute) {
+            // The copy appended to the first run's log, header and all.
+            QCOMPARE(
+                sandbox.logText(logs.first()).count(QStringLiteral("******** VelmoraVersion: ")),
+                2);
+            QVERIFY(logContains(QStringLiteral("start update")));
         }
     }
 };

@@ -16,7 +16,11 @@
 void Platform::startStopMainApplication(QProcess &process)
 {
 #ifdef Q_OS_WIN
+    // One command string, as the main application's own tools start it.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
     process.start(QStringLiteral("TASKKILL /F /IM Velmora.exe"));
+    QT_WARNING_POP
 #else
     process.start(QStringLiteral("pkill"),
                   {QStringLiteral("-KILL"), QStringLiteral("-x"), QStringLiteral("Velmora")});
@@ -34,6 +38,8 @@ void Platform::setLocaleCodec(QTextCodec *codec)
 
 #ifdef Q_OS_WIN
 namespace {
+QT_WARNING_PUSH
+QT_WARNING_DISABLE_DEPRECATED
 struct WindowsRelease
 {
     QSysInfo::WinVersion version;
@@ -52,11 +58,17 @@ const WindowsRelease windowsReleases[] = {
     {QSysInfo::WV_WINDOWS8_1, "win7", "Windows 8.1"},
     {QSysInfo::WV_WINDOWS10, "win7", "Windows 10"},
 };
+QT_WARNING_POP
 
 const WindowsRelease *currentRelease()
 {
+    // The release classes of the update server follow Qt's own numbering.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    const QSysInfo::WinVersion current = QSysInfo::WindowsVersion;
+    QT_WARNING_POP
     for (const WindowsRelease &release : windowsReleases) {
-        if (release.version == QSysInfo::WindowsVersion)
+        if (release.version == current)
             return &release;
     }
     return nullptr;

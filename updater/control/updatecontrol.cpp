@@ -1,6 +1,7 @@
 #include "updatecontrol.h"
 
 #include "bsdiffcontrol.h"
+#include "connectchecked.h"
 #include "downloadcontrol.h"
 #include "filemd5.h"
 #include "logfolder.h"
@@ -73,37 +74,38 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
     // The workers stay on this (the main) thread; the controller calls them
     // from its own thread.
     downloadControl = new DownloadControl(nullptr);
-    connect(downloadControl, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
-    connect(downloadControl, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
-            SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)));
-    connect(downloadControl, SIGNAL(getFileSizeErrorSignal(QString)), this,
-            SLOT(getDownloadFileSizeErrorSlot(QString)));
-    connect(downloadControl, SIGNAL(error(QString, bool)), this,
-            SLOT(DownloadErrorSlot(QString, bool)));
+    connectChecked(downloadControl, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
+    connectChecked(downloadControl, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
+                   SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)));
+    connectChecked(downloadControl, SIGNAL(getFileSizeErrorSignal(QString)), this,
+                   SLOT(getDownloadFileSizeErrorSlot(QString)));
+    connectChecked(downloadControl, SIGNAL(error(QString, bool)), this,
+                   SLOT(DownloadErrorSlot(QString, bool)));
     // The size query reports its failure before downloadFile returns; a direct
     // connection lets beginDownload know that a false result was reported.
-    connect(downloadControl, SIGNAL(getFileSizeErrorSignal(QString)), this,
-            SLOT(sizeQueryFailedSlot()), Qt::DirectConnection);
+    connectChecked(downloadControl, SIGNAL(getFileSizeErrorSignal(QString)), this,
+                   SLOT(sizeQueryFailedSlot()), Qt::DirectConnection);
 
     uncompress = new Uncompress(nullptr);
-    connect(uncompress, SIGNAL(UncompressPacketOKSignal()), this,
-            SLOT(UncompressPacketSuccessSlot()));
-    connect(uncompress, SIGNAL(UncompressPacketFailSignal()), this,
-            SLOT(UncompressPacketErrorSlot()));
+    connectChecked(uncompress, SIGNAL(UncompressPacketOKSignal()), this,
+                   SLOT(UncompressPacketSuccessSlot()));
+    connectChecked(uncompress, SIGNAL(UncompressPacketFailSignal()), this,
+                   SLOT(UncompressPacketErrorSlot()));
 
     bsdiffControl = new BsdiffControl(nullptr);
-    connect(bsdiffControl, SIGNAL(bsdiffSuccessSignal()), this, SLOT(PatchSuccessSlot()));
-    connect(bsdiffControl, SIGNAL(bsdiffFailSignal(QString)), this, SLOT(PatchErrorSlot(QString)));
+    connectChecked(bsdiffControl, SIGNAL(bsdiffSuccessSignal()), this, SLOT(PatchSuccessSlot()));
+    connectChecked(bsdiffControl, SIGNAL(bsdiffFailSignal(QString)), this,
+                   SLOT(PatchErrorSlot(QString)));
 
     stage = PrepareConfig;
-    connect(this, SIGNAL(downloadSuccessSignal()), this, SLOT(mainControlSlot()));
-    connect(this, SIGNAL(uncompressSuccessSignal()), this, SLOT(mainControlSlot()));
-    connect(this, SIGNAL(uncompressFalilSignal()), this, SLOT(mainControlSlot()));
-    connect(this, SIGNAL(patchSuccessSignal()), this, SLOT(mainControlSlot()));
-    connect(this, SIGNAL(patchFailSignal()), this, SLOT(mainControlSlot()));
-    connect(this, SIGNAL(callTrellimSignal(QString)), this, SLOT(callTrellim(QString)));
-    connect(this, SIGNAL(callInstallerSignal()), this, SLOT(runInstaller()));
-    connect(this, SIGNAL(reStartUpdateSignal()), this, SLOT(reStartUpdateSlot()));
+    connectChecked(this, SIGNAL(downloadSuccessSignal()), this, SLOT(mainControlSlot()));
+    connectChecked(this, SIGNAL(uncompressSuccessSignal()), this, SLOT(mainControlSlot()));
+    connectChecked(this, SIGNAL(uncompressFalilSignal()), this, SLOT(mainControlSlot()));
+    connectChecked(this, SIGNAL(patchSuccessSignal()), this, SLOT(mainControlSlot()));
+    connectChecked(this, SIGNAL(patchFailSignal()), this, SLOT(mainControlSlot()));
+    connectChecked(this, SIGNAL(callTrellimSignal(QString)), this, SLOT(callTrellim(QString)));
+    connectChecked(this, SIGNAL(callInstallerSignal()), this, SLOT(runInstaller()));
+    connectChecked(this, SIGNAL(reStartUpdateSignal()), this, SLOT(reStartUpdateSlot()));
 
     launchFailures = 0;
     restartCount = 0;
@@ -113,16 +115,26 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
     workerThread->start(QThread::InheritPriority);
 }
 
-void UpdateControl::connectWindow(QObject *window)
+bool UpdateControl::connectWindow(QObject *window)
 {
-    connect(this, SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)), window,
-            SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
-    connect(this, SIGNAL(changeLabelTextSignal(QString)), window, SLOT(chanageLabelText(QString)));
-    connect(this, SIGNAL(showMessageBoxSignal(QString, bool)), window,
-            SLOT(showMessageBox(QString, bool)));
-    connect(this, SIGNAL(showMovieSignal()), window, SLOT(showMovie()));
-    connect(this, SIGNAL(hideMovieSignal()), window, SLOT(hideMovie()));
-    connect(this, SIGNAL(exitSignal()), window, SLOT(closeAppSlot()));
+    const struct
+    {
+        const char *signal;
+        const char *slot;
+    } windowConnections[] = {
+        {SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)),
+         SLOT(progressChangeSlot(int, qint64, qint64, qint64))},
+        {SIGNAL(changeLabelTextSignal(QString)), SLOT(chanageLabelText(QString))},
+        {SIGNAL(showMessageBoxSignal(QString, bool)), SLOT(showMessageBox(QString, bool))},
+        {SIGNAL(showMovieSignal()), SLOT(showMovie())},
+        {SIGNAL(hideMovieSignal()), SLOT(hideMovie())},
+        {SIGNAL(exitSignal()), SLOT(closeAppSlot())},
+    };
+    // Every connection is tried, so that the log names each one that fails.
+    bool connected = true;
+    for (const auto &connection : windowConnections)
+        connected = connectChecked(this, connection.signal, window, connection.slot) && connected;
+    return connected;
 }
 
 QString UpdateControl::updateErrorText()

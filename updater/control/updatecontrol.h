@@ -55,8 +55,9 @@ public:
     explicit UpdateControl(QObject *parent = nullptr);
 
     // Connects the six window signals to the slots of the same names on
-    // `window` (the update window, or anything that stands in for it).
-    void connectWindow(QObject *window);
+    // `window` (the update window, or anything that stands in for it); false
+    // when one of them could not be connected.
+    bool connectWindow(QObject *window);
 
     // The update-error text, shown whenever a limit of five is reached or the
     // installer's sum differs.

@@ -1,4 +1,6 @@
+#include "logcapture.h"
 #include "recordingtool.h"
+#include "updatecontrol.h"
 #include "updatewidget.h"
 
 #include <QApplication>
@@ -10,6 +12,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 class TestUpdateWidget : public QObject
@@ -50,7 +53,12 @@ private:
     }
 
 private slots:
-    void initTestCase() { qputenv("PATH", tools.path().toUtf8() + ':' + qgetenv("PATH")); }
+    void initTestCase()
+    {
+        qputenv("PATH", tools.path().toUtf8() + ':' + qgetenv("PATH"));
+        // The controller creates its work folder below the application data.
+        qputenv("XDG_DATA_HOME", tools.path().toUtf8() + "/data");
+    }
 
     void initialState()
     {
@@ -248,6 +256,30 @@ private slots:
         QCOMPARE(exitCodes, QList<int>{-1});
         QTest::qWait(300);
         QVERIFY(!opener.wasCalled());
+    }
+
+    // The controller reaches the window's slots by their names; a slot renamed
+    // on one side only must not leave the window deaf without a word.
+    void wiredToTheController()
+    {
+        UpdateWidget window;
+        LogCapture log;
+        auto *controller = new UpdateControl(nullptr);
+        controller->workerThread->quit();
+        QVERIFY(controller->workerThread->wait(10000));
+
+        QVERIFY(controller->connectWindow(&window));
+        QMetaObject::invokeMethod(controller, "changeLabelTextSignal", Qt::DirectConnection,
+                                  Q_ARG(QString, QStringLiteral("Updating program")));
+        QCOMPARE(child<QLabel>(window, "stateLabel")->text(), QStringLiteral("Updating program"));
+#ifdef QT_NO_DEBUG
+        // A debug build stops at the failed connection instead.
+        QObject notAWindow;
+        QVERIFY(!controller->connectWindow(&notAWindow));
+        QVERIFY(LogCapture::lines().contains(
+            QStringLiteral("cannot connect UpdateControl changeLabelTextSignal(QString) to QObject "
+                           "chanageLabelText(QString)")));
+#endif
     }
 };
 

@@ -215,23 +215,28 @@ private slots:
         QCOMPARE(config.replacePacketUrl, QStringLiteral("u"));
     }
 
-    // A restart reads a new configuration into the same holder: patch entries
-    // accumulate, and a document that does not parse keeps the used versions.
+    // A restart reads a new configuration into the same holder: the packet
+    // values of the earlier read are gone, patch entries accumulate, and a
+    // document that does not parse keeps the used versions.
     void laterReadsKeepEarlierValues()
     {
         UpdateConfig config;
         config.configPath = writeConfig(completeDocument);
         QVERIFY(config.getFixUpdateInfo(QStringLiteral("mac")));
+        QVERIFY(config.getInstallerInfo(QStringLiteral("mac")));
         QVERIFY(config.getPartialPacketInfo(QStringLiteral("mac"), QStringLiteral("2.0")));
 
         config.configPath = writeConfig(
             json("{'mac': {'partialPacket': {'2.0': {'modify':"
                  "            {'patch': {'m.dll': {'filePatch': 'new.patch'}, 'n.dll': {}}}}}}}"));
+        QVERIFY(!config.getInstallerInfo(QStringLiteral("mac")));
         QVERIFY(!config.getPartialPacketInfo(QStringLiteral("mac"), QStringLiteral("2.0")));
         QCOMPARE(config.modify.keys(), (QStringList{"a/b.dll", "m.dll", "n.dll", "z.dll"}));
         QCOMPARE(config.modify.value(QStringLiteral("m.dll")).filePatch,
                  QStringLiteral("new.patch"));
-        QVERIFY(config.partialPacketMd5.isEmpty());
+        QVERIFY(config.installerMd5.isEmpty() && config.installerUrl.isEmpty());
+        QVERIFY(config.partialPacketMd5.isEmpty() && config.partialPacketUrl.isEmpty() &&
+                config.replacePacketMd5.isEmpty() && config.replacePacketUrl.isEmpty());
 
         config.configPath = writeConfig("not json");
         QVERIFY(!config.getFixUpdateInfo(QStringLiteral("mac")));

@@ -163,7 +163,9 @@ private slots:
              PartialMd5Wrong,
              updateError,
              5,
-             {"Download Partial Packet md5 is not match"},
+             {"Download Partial Packet md5 is not match",
+              "\"json: PartialPacket's md5 <md5 replace.pak>\" \"file: PartialPacket's md5 "
+              "<md5 partial.pak>\""},
              {"HEAD partial.pak 6"}},
             {"upper-case partial md5 never matches",
              PartialMd5UpperCase,
@@ -392,7 +394,11 @@ private slots:
             const QString expected =
                 QString(line)
                     .replace(QStringLiteral("<work>"), fixture->updateDir)
-                    .replace(QStringLiteral("<install>"), fixture->installPath);
+                    .replace(QStringLiteral("<install>"), fixture->installPath)
+                    .replace(QStringLiteral("<md5 partial.pak>"),
+                             QString::fromLatin1(fixture->md5(QStringLiteral("partial.pak"))))
+                    .replace(QStringLiteral("<md5 replace.pak>"),
+                             QString::fromLatin1(fixture->md5(QStringLiteral("replace.pak"))));
             QVERIFY2(logLinesStartingWith(expected) > 0, qPrintable(expected));
         }
         QFETCH(QStringList, requests);
@@ -422,6 +428,13 @@ private slots:
                      (QStringList{QStringLiteral("-skipfix"), version, configUrl,
                                   QLatin1Char('*') + fixture->installPath + QLatin1Char('*'),
                                   QStringLiteral("update_test.log")}));
+            break;
+        case PatchFailsReplaceDownloaded:
+            // The replace packet is fetched with the progress bar, then unpacked
+            // under the animation again.
+            QCOMPARE(window->events.mid(8),
+                     (QStringList{"label Downloading,Please wait", "hideMovie", "progress",
+                                  "showMovie", "label Updating program", "exit"}));
             break;
         case ShortPacketExtension:
             QCOMPARE(fixture->filesUnder(fixture->updateDir + QStringLiteral("/p")),

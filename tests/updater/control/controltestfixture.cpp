@@ -242,10 +242,11 @@ QByteArray ControlTestFixture::publishPartialAs(const QString &fileName)
     return packet.open(QIODevice::ReadOnly) ? publish(fileName, packet.readAll()) : QByteArray();
 }
 
-bool ControlTestFixture::installRealSetupProgram()
+bool ControlTestFixture::installRealSetupProgram(const QString &name)
 {
-    const QString setupProgram = installPath + QStringLiteral("/Trellim.exe");
-    return QFile::remove(setupProgram) &&
+    const QString setupProgram = installPath + QLatin1Char('/') + name;
+    QFile::remove(setupProgram);
+    return QDir().mkpath(QFileInfo(setupProgram).path()) &&
            QFile::copy(UpdateSandbox::builtProgram(QStringLiteral("Trellim.exe")), setupProgram);
 }
 

@@ -63,9 +63,9 @@ public:
     QByteArray publishPartialAs(const QString &fileName);
     int requestCount(const QByteArray &method, const QString &name) const;
 
-    // Puts this build's setup program into the installation in place of the
-    // recording stand-in.
-    bool installRealSetupProgram();
+    // Puts this build's setup program into the installation, by default in
+    // place of the recording stand-in.
+    bool installRealSetupProgram(const QString &name = QStringLiteral("Trellim.exe"));
     // A self-update packet that holds this build's update program and setup
     // program, published as fix.pak; returns its MD5.
     QByteArray publishRealSelfUpdatePacket();

@@ -63,6 +63,9 @@ public:
         PatchRoute,
         ReplaceFallbackRoute,
         SelfUpdateRoute,
+        // Started as the self-updated copy, with a configuration that lacks
+        // the self-update information a first run needs.
+        SelfUpdatedCopyRoute,
     };
     Q_ENUM(Route)
 
@@ -510,6 +513,7 @@ private slots:
         QTest::newRow("patch") << PatchRoute;
         QTest::newRow("replace packet after a failed patch") << ReplaceFallbackRoute;
         QTest::newRow("self-update, then patch") << SelfUpdateRoute;
+        QTest::newRow("self-updated copy, patch") << SelfUpdatedCopyRoute;
     }
 
     // The program itself, as the main application starts it, against nginx,
@@ -536,12 +540,20 @@ private slots:
             values.fixUpdatePacketMd5 = fixture->publishRealSelfUpdatePacket();
             QVERIFY(!values.fixUpdatePacketMd5.isEmpty());
             break;
+        case SelfUpdatedCopyRoute:
+            values.withFixUpdatePacket = false;
+            QVERIFY(fixture->installRealSetupProgram(QStringLiteral("fixupdate/Trellim.exe")));
+            break;
         }
         QVERIFY(fixture->publishConfig(values));
 
         UpdateSandbox sandbox(fixture->root);
-        sandbox.start({QStringLiteral("2.0"), fixture->url(QStringLiteral("update.json")),
-                       QLatin1Char('*') + fixture->installPath + QLatin1Char('*')});
+        QStringList arguments{QStringLiteral("2.0"), fixture->url(QStringLiteral("update.json")),
+                              QLatin1Char('*') + fixture->installPath + QLatin1Char('*')};
+        if (route == SelfUpdatedCopyRoute)
+            arguments = QStringList{QStringLiteral("-skipfix")} + arguments +
+                        QStringList{QStringLiteral("update_copy.log")};
+        sandbox.start(arguments);
         QVERIFY2(sandbox.process.waitForFinished(60000), qPrintable(sandbox.process.errorString()));
         QCOMPARE(sandbox.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sandbox.process.exitCode(), 0);
@@ -567,12 +579,16 @@ private slots:
                                   30000);
         const QString folder =
             route == ReplaceFallbackRoute ? QStringLiteral("replace") : QStringLiteral("partial");
-        const QString setupProgram =
-            route == SelfUpdateRoute ? QStringLiteral("fixupdate") : QStringLiteral("backup");
+        const QString setupProgram = route == SelfUpdateRoute || route == SelfUpdatedCopyRoute
+                                         ? QStringLiteral("fixupdate")
+                                         : QStringLiteral("backup");
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(fixture->updateDir + QLatin1Char('/') + folder),
                                  10000);
         QCOMPARE(fixture->filesUnder(fixture->installPath + QStringLiteral("/backup")),
                  fixture->oldFiles());
+        if (route == SelfUpdatedCopyRoute)
+            QVERIFY(
+                !QFileInfo::exists(fixture->installPath + QStringLiteral("/backup/Trellim.exe")));
         QVERIFY(logContains(QStringLiteral("program \"%1/%2/Trellim.exe\"")
                                 .arg(fixture->installPath, setupProgram)));
         QVERIFY(

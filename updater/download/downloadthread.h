@@ -11,7 +11,7 @@ class QNetworkAccessManager;
 
 // Fetches one byte range of a remote file with one ranged GET and writes the
 // data into the shared, already open target file at the range's offset as it
-// arrives, never past the file's announced size. Follows 301 and 302 to other
+// arrives, never past the file's announced size. Follows 301 and 302 to
 // http addresses itself, up to a limit beyond which the address counts as
 // hijacked. Not a thread: its slots run on the event loop of the thread it
 // lives in, and every worker of one download lives in the same thread, so

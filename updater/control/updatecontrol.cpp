@@ -368,15 +368,9 @@ bool UpdateControl::checkDownloadUrl()
 
 QString UpdateControl::findPacketByMd5(const QString &folder, const QByteArray &sum) const
 {
-    // Every file is hashed, so the last match in name order wins.
-    QString found;
-    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
-    for (const QString &name : names) {
-        const QString path = folder + QLatin1Char('/') + name;
-        if (fileMd5(path) == sum)
-            found = path;
-    }
-    return found;
+    // The last match in name order wins. Sums come from the cache where a file
+    // is unchanged; the packet taken is checked by its real sum when ready.
+    return packetSums.findByMd5(folder, sum);
 }
 
 void UpdateControl::beginUncompress()

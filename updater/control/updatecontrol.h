@@ -1,5 +1,6 @@
 #pragma once
 
+#include "packetsumcache.h"
 #include "updateconfig.h"
 
 #include <QObject>
@@ -178,4 +179,6 @@ private:
 
     // Set while downloadFile runs when the size query reported its failure.
     bool sizeQueryFailed = false;
+    // Sums of the work folder's files, kept across lookups and runs.
+    mutable PacketSumCache packetSums;
 };

@@ -12,8 +12,21 @@
 #include <QThread>
 #include <QUrl>
 
+namespace {
+
+// size * part / parts without the overflow of the product: exact for every
+// size up to the largest qint64.
+qint64 rangeBoundary(qint64 size, int part, int parts)
+{
+    return size / parts * part + size % parts * part / parts;
+}
+
+} // namespace
+
 DownloadControl::DownloadControl(QObject *parent)
-    : QObject(parent), transferTimeout(DownloadThread::defaultTransferTimeout)
+    : QObject(parent), transferTimeout(DownloadThread::defaultTransferTimeout),
+      lowSpeedBytes(DownloadThread::defaultLowSpeedBytes),
+      lowSpeedWindow(DownloadThread::defaultLowSpeedWindow)
 {}
 
 DownloadControl::~DownloadControl() = default;
@@ -61,15 +74,38 @@ qint64 DownloadControl::getFileSize(const QString &url)
             return -1;
         }
         if (redirects > DownloadThread::redirectLimit) {
-            emit getFileSizeErrorSignal(DownloadThread::hijackMessage());
+            // The same hijack as one met by a range, with the log upload.
+            fail(DownloadThread::hijackMessage(), true);
             return -1;
         }
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (!DownloadThread::isFollowedRedirect(status))
-            return reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+            return announcedSize(reply);
         target = QUrl(DownloadThread::redirectTarget(reply));
+        if (target.isEmpty()) {
+            qDebug() << "get file size refuses the redirect to" << reply->rawHeader("Location");
+            emit getFileSizeErrorSignal(DownloadThread::refusedRedirectText());
+            return -1;
+        }
         qDebug() << "get file size redirect" << redirects + 1 << target.toString();
     }
+}
+
+qint64 DownloadControl::announcedSize(QNetworkReply *reply)
+{
+    if (!reply->hasRawHeader("Content-Length"))
+        return 0;
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 size = length.toLongLong();
+    // -1 would pass for the failure value, other negative values make
+    // malformed ranges, and huge ones overflow.
+    if (!length.isValid() || size < 0 || size > maxFileSize) {
+        qDebug() << "invalid Content-Length" << reply->rawHeader("Content-Length");
+        emit getFileSizeErrorSignal(
+            tr("The download file size is invalid,please check the download url"));
+        return -1;
+    }
+    return size;
 }
 
 bool DownloadControl::downloadFile(const QString &url, const QString &filePath, int threadCount)
@@ -82,7 +118,7 @@ bool DownloadControl::downloadFile(const QString &url, const QString &filePath, 
         return started;
     }
 
-    if (state == Downloading || file)
+    if (state == Downloading || file || errorReported)
         return false;
     this->url = url;
     this->filePath = filePath;
@@ -94,7 +130,8 @@ bool DownloadControl::downloadFile(const QString &url, const QString &filePath, 
     totalSize = size;
     if (totalSize == -1) {
         qDebug() << "get file size error";
-        return false;
+        // A hijacked address has been reported as a failed download.
+        return errorReported;
     }
     return startWorkers();
 }
@@ -115,16 +152,26 @@ bool DownloadControl::startWorkers()
     workers.clear();
     readySizes.fill(0, qMax(threadCount, 0));
     qDebug() << "totalSize " << totalSize;
+    if (totalSize == 0) {
+        // Nothing to fetch: a strict server refuses any range of an empty file.
+        state = Downloading;
+        remaining = 0;
+        emit progressChange(0, 0, 0, 0);
+        QMetaObject::invokeMethod(this, &DownloadControl::allPartsFinished, Qt::QueuedConnection);
+        return true;
+    }
     for (int i = 0; i < threadCount; ++i) {
         // The Range header names an inclusive last byte, so neighbouring
         // ranges share their boundary byte, and the last range names one byte
         // past the end, which the server clips.
-        const qint64 start = totalSize * i / threadCount;
-        const qint64 end = totalSize * (i + 1) / threadCount;
+        const qint64 start = rangeBoundary(totalSize, i, threadCount);
+        const qint64 end = rangeBoundary(totalSize, i + 1, threadCount);
         qDebug() << "startPoint " << start;
         qDebug() << "endPoint " << end;
         auto worker = new DownloadThread(this);
         worker->setTransferTimeout(transferTimeout);
+        worker->setLowSpeedLimit(lowSpeedBytes, lowSpeedWindow);
+        worker->setFileSize(totalSize);
         connect(worker, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
         connect(worker, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
                 SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
@@ -177,6 +224,11 @@ void DownloadControl::allPartsFinished()
 void DownloadControl::errorSlot(int index, QString errorString, bool isUploadLog)
 {
     Q_UNUSED(index)
+    fail(errorString, isUploadLog);
+}
+
+void DownloadControl::fail(const QString &errorString, bool isUploadLog)
+{
     if (errorReported)
         return;
     for (DownloadThread *worker : qAsConst(workers))

@@ -30,13 +30,27 @@ public:
     explicit DownloadControl(QObject *parent = nullptr);
     ~DownloadControl() override;
 
-    // True when the workers have been started; false when nothing was started.
-    bool downloadFile(const QString &url, const QString &filePath, int threadCount);
-    // The remote file's size, following 301 and 302; -1 after emitting
+    // True when the download has begun: its end comes as finished or error.
+    // False when nothing was started; a failed size query has then emitted
     // getFileSizeErrorSignal.
+    bool downloadFile(const QString &url, const QString &filePath, int threadCount);
+    // The remote file's size, following 301 and 302 to http addresses; -1
+    // after emitting getFileSizeErrorSignal, or, when the redirects go on past
+    // the limit, after failing the download with error(hijack text, true).
     qint64 getFileSize(const QString &url);
     // How long a request (HEAD or GET) may receive nothing before it fails.
     void setTransferTimeout(int milliseconds) { transferTimeout = milliseconds; }
+    // A range that receives fewer than `bytes` in a window of `windowMs` fails
+    // as timed out.
+    void setLowSpeedLimit(qint64 bytes, int windowMs)
+    {
+        lowSpeedBytes = bytes;
+        lowSpeedWindow = windowMs;
+    }
+
+    // Announced sizes above this are refused: the range and progress
+    // arithmetic stays far from overflowing.
+    static constexpr qint64 maxFileSize = qint64(1) << 62;
 
     // Set by the first worker error and never cleared; read by the
     // controller, which ignores a completion report once it is set.
@@ -55,8 +69,13 @@ private slots:
 
 private:
     static QString errorText(QNetworkReply::NetworkError code, const QString &otherText);
+    // The announced size of an answer that is not a redirect; -1 after
+    // emitting getFileSizeErrorSignal when it is no usable size.
+    qint64 announcedSize(QNetworkReply *reply);
     bool startWorkers();
     void allPartsFinished();
+    // The first failure of the download, reported once.
+    void fail(const QString &errorString, bool isUploadLog);
 
     int state = Idle;
     QList<DownloadThread *> workers;
@@ -69,4 +88,6 @@ private:
     QFile *file = nullptr;
     QVector<qint64> readySizes; // latest readySize of each range, by index
     int transferTimeout;
+    qint64 lowSpeedBytes;
+    int lowSpeedWindow;
 };

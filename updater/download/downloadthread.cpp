@@ -3,9 +3,11 @@
 #include "replywatchdog.h"
 #include "vendorconfig.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace {
@@ -34,11 +36,23 @@ QString DownloadThread::hijackMessage()
               "the latest version from <" VELMORA_WEB_HOST ">");
 }
 
+QString DownloadThread::refusedRedirectText()
+{
+    // Qt's own text for the redirects it refuses to follow itself.
+    return QCoreApplication::translate("QHttp", "Unknown protocol specified");
+}
+
 QString DownloadThread::redirectTarget(QNetworkReply *reply)
 {
-    const QString location = QString::fromUtf8(reply->rawHeader("Location"));
-    const QUrl target(location);
-    return target.isRelative() ? reply->url().resolved(target).toString() : location;
+    const QString location = QString::fromUtf8(reply->rawHeader("Location")).trimmed();
+    if (location.isEmpty())
+        return QString();
+    const QUrl target = reply->url().resolved(QUrl(location));
+    // Only plain http, as for the first address: another scheme could make the
+    // download read a local file or talk to something that is no web server.
+    if (target.scheme() != QLatin1String("http"))
+        return QString();
+    return QUrl(location).isRelative() ? target.toString() : location;
 }
 
 QString DownloadThread::errorText(QNetworkReply::NetworkError code, const QString &otherText)
@@ -68,7 +82,9 @@ void DownloadThread::startDownload(int _index, QString _url, QFile *_file, qint6
     startPoint = _startPoint;
     endPoint = _endPoint;
     readySize = 0;
+    received = 0;
     written = 0;
+    pastFileEnd = false;
 
     QNetworkRequest request{QUrl(url)};
     request.setRawHeader("Range",
@@ -83,8 +99,9 @@ void DownloadThread::startDownload(int _index, QString _url, QFile *_file, qint6
     const bool errorConnected = connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
                                         SLOT(errorSlot(QNetworkReply::NetworkError)));
     connect(reply, SIGNAL(readyRead()), this, SLOT(writeArrivedData()));
-    connect(new ReplyWatchdog(reply, transferTimeout), SIGNAL(expired()), this,
-            SLOT(transferTimedOut()));
+    auto watchdog = new ReplyWatchdog(reply, transferTimeout);
+    watchdog->setLowSpeedLimit(lowSpeedBytes, lowSpeedWindow);
+    connect(watchdog, SIGNAL(expired()), this, SLOT(transferTimedOut()));
     qDebug() << QStringLiteral("###########thread-%1 downloadThread connect: ").arg(index)
              << errorConnected;
 
@@ -101,25 +118,86 @@ bool DownloadThread::writesBody() const
            status < 400;
 }
 
+qint64 DownloadThread::expectedBodyLength() const
+{
+    // A compressed body has another length than the one announced.
+    const QByteArray encoding = reply->rawHeader("Content-Encoding");
+    if (!encoding.isEmpty() && encoding != "identity")
+        return -1;
+    if (!reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")) {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        return length.isValid() ? length.toLongLong() : -1;
+    }
+    // A chunked body announces no length: a part is as long as its
+    // Content-Range says, a whole entity as the file.
+    static const QRegularExpression partPattern(QStringLiteral("^bytes (\\d+)-(\\d+)/"));
+    const QRegularExpressionMatch part =
+        partPattern.match(QString::fromLatin1(reply->rawHeader("Content-Range")));
+    if (part.hasMatch())
+        return part.captured(2).toLongLong() - part.captured(1).toLongLong() + 1;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status == 200 ? fileSize : -1;
+}
+
 bool DownloadThread::isCutShort() const
 {
     // The network layer may end a reply without an error when the server
-    // closes the connection before the announced length; the range is then
-    // incomplete all the same. A compressed body has another length.
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = reply->rawHeader("Content-Encoding");
-    return length.isValid() && (encoding.isEmpty() || encoding == "identity") &&
-           written < length.toLongLong();
+    // closes the connection before the end of the body; the range is then
+    // incomplete all the same.
+    const qint64 expected = expectedBodyLength();
+    return expected >= 0 && received < expected;
+}
+
+bool DownloadThread::writeAt(qint64 offset, const char *data, qint64 length)
+{
+    if (!file->seek(offset))
+        return false;
+    // A short write (the disk filled up on the way) says why only when the
+    // rest is tried.
+    for (qint64 done = 0; done < length;) {
+        const qint64 count = file->write(data + done, length - done);
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    return true;
+}
+
+bool DownloadThread::takeArrivedData()
+{
+    const QByteArray data = reply->readAll();
+    if (data.isEmpty() || !writesBody())
+        return true;
+    const qint64 offset = startPoint + received;
+    received += data.size();
+    qint64 length = data.size();
+    if (fileSize >= 0 && offset + length > fileSize) {
+        // A server that ignores the range or sends more than it announced
+        // must not fill the disk.
+        length = qMax<qint64>(0, fileSize - offset);
+        if (!pastFileEnd)
+            qDebug() << QStringLiteral("###########thread-%1 drops the bytes past the end of the "
+                                       "file, from offset")
+                            .arg(index)
+                     << fileSize;
+        pastFileEnd = true;
+    }
+    if (length > 0 && !writeAt(offset, data.constData(), length)) {
+        stopReply();
+        fail(file->errorString());
+        return false;
+    }
+    written += length;
+    return true;
 }
 
 void DownloadThread::writeArrivedData()
 {
-    const QByteArray data = reply->readAll();
-    if (data.isEmpty() || !writesBody())
+    if (!takeArrivedData() || !pastFileEnd)
         return;
-    file->seek(startPoint + written);
-    file->write(data);
-    written += data.size();
+    // Whatever else comes has no place in the file.
+    stopReply();
+    finishRange();
 }
 
 void DownloadThread::finishedSlot()
@@ -136,26 +214,42 @@ void DownloadThread::finishedSlot()
 
     if (isFollowedRedirect(status)) {
         const QString location = QString::fromUtf8(reply->rawHeader("Location"));
+        const QString target = redirectTarget(reply);
+        if (target.isEmpty()) {
+            qDebug() << "###thread" << index << "refuses the redirect to" << location;
+            fail(refusedRedirectText());
+            return;
+        }
         ++redirectCount;
         qDebug() << "###thread" << index << "--times" << redirectCount << ">>>>>>>redirect url"
                  << location;
         reply->deleteLater();
         state = Idle;
-        emit redirect(index, redirectTarget(reply), file, startPoint, endPoint);
+        emit redirect(index, target, file, startPoint, endPoint);
         return;
     }
 
     if (reply->error() == QNetworkReply::NoError) {
-        writeArrivedData();
-        if (isCutShort()) {
+        if (!takeArrivedData())
+            return;
+        if (!pastFileEnd && isCutShort()) {
             fail(errorText(QNetworkReply::RemoteHostClosedError, QString()));
             return;
         }
-        qDebug() << QStringLiteral("###########thread-%1 finish,size %2").arg(index).arg(written);
     } else {
         qDebug() << "----------------error:" << reply->errorString();
     }
-    file->flush();
+    finishRange();
+}
+
+void DownloadThread::finishRange()
+{
+    // Buffered writes reach the disk here at the latest.
+    if (!file->flush()) {
+        fail(file->errorString());
+        return;
+    }
+    qDebug() << QStringLiteral("###########thread-%1 finish,size %2").arg(index).arg(written);
     reply->deleteLater();
     manager->deleteLater();
     state = PartFinished;
@@ -180,10 +274,14 @@ void DownloadThread::transferTimedOut()
 {
     if (state != Downloading)
         return;
-    // The reply is ended without reporting its own cancellation.
+    stopReply();
+    fail(errorText(QNetworkReply::TimeoutError, QString()));
+}
+
+void DownloadThread::stopReply()
+{
     reply->disconnect(this);
     reply->abort();
-    fail(errorText(QNetworkReply::TimeoutError, QString()));
 }
 
 void DownloadThread::fail(const QString &text)

@@ -12,9 +12,22 @@ ReplyWatchdog::ReplyWatchdog(QNetworkReply *reply, int timeoutMs)
     connect(reply, SIGNAL(metaDataChanged()), this, SLOT(restart()));
     connect(reply, SIGNAL(readyRead()), this, SLOT(restart()));
     connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(restart()));
+    connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(countReceived(qint64)));
     connect(reply, SIGNAL(uploadProgress(qint64, qint64)), this, SLOT(restart()));
     connect(reply, SIGNAL(finished()), timer, SLOT(stop()));
     timer->start();
+}
+
+void ReplyWatchdog::setLowSpeedLimit(qint64 bytes, int windowMs)
+{
+    if (!speedTimer) {
+        speedTimer = new QTimer(this);
+        connect(speedTimer, SIGNAL(timeout()), this, SLOT(checkSpeed()));
+        connect(parent(), SIGNAL(finished()), speedTimer, SLOT(stop()));
+    }
+    lowSpeedBytes = bytes;
+    receivedAtWindowStart = received;
+    speedTimer->start(windowMs);
 }
 
 void ReplyWatchdog::restart()
@@ -24,6 +37,23 @@ void ReplyWatchdog::restart()
 
 void ReplyWatchdog::expire()
 {
+    timer->stop();
+    if (speedTimer)
+        speedTimer->stop();
     expiredOnce = true;
     emit expired();
+}
+
+void ReplyWatchdog::countReceived(qint64 bytesReceived)
+{
+    received = bytesReceived;
+}
+
+void ReplyWatchdog::checkSpeed()
+{
+    if (received - receivedAtWindowStart < lowSpeedBytes) {
+        expire();
+        return;
+    }
+    receivedAtWindowStart = received;
 }

@@ -26,11 +26,11 @@ QString Startup::configurationUrl(const QString &downloadurl)
     return downloadurl;
 }
 
-QString Startup::buildLogFileName(const QString &userName, const QString &osTag,
+QString Startup::buildLogFileName(const std::optional<QString> &userName, const QString &osTag,
                                   const QString &version, const QDateTime &now)
 {
     const QString stamp = now.toString(QStringLiteral("yyyy.MM.dd-hh.mm.ss.zzz"));
-    const QString user = userName.isEmpty() ? QString() : userName + QLatin1Char('_');
+    const QString user = userName ? *userName + QLatin1Char('_') : QString();
     return QStringLiteral("update_") + user + osTag + QLatin1Char('_') + version +
            QLatin1Char('_') + stamp + QStringLiteral(".log");
 }
@@ -71,7 +71,7 @@ int Startup::run(int argc, char **argv)
 
     StartupValues values;
     values.osTag = osTag;
-    QString userName;
+    std::optional<QString> userName; // given in the 4-argument form only
     if (arguments.size() == 5) {
         values.version = arguments.at(1);
         values.downloadurl = arguments.at(2);
@@ -112,7 +112,7 @@ int Startup::run(int argc, char **argv)
     const QString cpuInfo = Platform::cpuInfo();
     const QByteArray rule(76, '*');
     qDebug() << rule.constData();
-    qDebug() << "******** userName: " << userName;
+    qDebug() << "******** userName: " << userName.value_or(QString());
     qDebug() << "******** VelmoraVersion: " << values.version;
     qDebug() << "******** systemInfo:" << systemInfo;
     qDebug() << "******** cpuInfo: " << cpuInfo;

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The updater's start-up: one pass on the main thread that stops the main
 // application, reads the command line, fixes the log file, installs the
@@ -17,8 +18,9 @@ public:
     // The main application may pass the full installer's URL: the
     // configuration lies beside it, so ".exe" and ".dmg" URLs get ".json".
     static QString configurationUrl(const QString &downloadurl);
-    // "update_[<userName>_]<osTag>_<version>_<stamp>.log".
-    static QString buildLogFileName(const QString &userName, const QString &osTag,
+    // "update_[<userName>_]<osTag>_<version>_<stamp>.log": the user name part
+    // belongs to the 4-argument form, whose user name may be empty.
+    static QString buildLogFileName(const std::optional<QString> &userName, const QString &osTag,
                                     const QString &version, const QDateTime &now);
     // Reads the main application's settings.ini, when it exists: "lang" exactly
     // "zh" selects the Chinese catalogue, "CatUpdateLog" moves the log to the

@@ -6,6 +6,7 @@
 #include "updatecontrol.h"
 #include "vendorconfig.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -139,6 +140,7 @@ void UpdateWidget::progressChangeSlot(int index, qint64 startPoint, qint64 endPo
 
 void UpdateWidget::chanageLabelText(QString text)
 {
+    statusSet = true;
     ui->stateLabel->setText(text);
 }
 
@@ -187,14 +189,17 @@ void UpdateWidget::uploadLog()
         formPart(QStringLiteral("form-data; name=\"timestamp\""), QByteArray::number(timestamp)));
     form->append(formPart(QStringLiteral("form-data; name=\"save_name\""), logFileName.toLatin1()));
 
-    // The log is streamed from the open file while the request is sent.
+    // The log is streamed from the open file while the request is sent. A log
+    // that cannot be read is sent empty, so that the rest still arrives.
     auto *logFile = new QFile(logDirectory + QLatin1Char('/') + logFileName);
-    logFile->open(QIODevice::ReadOnly);
     QHttpPart logPart;
     logPart.setHeader(QNetworkRequest::ContentDispositionHeader,
                       QStringLiteral("form-data; name=\"save_data\";filename=\"%1\"")
                           .arg(QStringLiteral("text.txt")));
-    logPart.setBodyDevice(logFile);
+    if (logFile->open(QIODevice::ReadOnly))
+        logPart.setBodyDevice(logFile);
+    else
+        logPart.setBody(QByteArray());
     form->append(logPart);
 
     auto *manager = new QNetworkAccessManager(this);
@@ -237,4 +242,21 @@ void UpdateWidget::mouseMoveEvent(QMouseEvent *event)
         move(event->globalPos() - dragOffset);
         event->accept();
     }
+}
+
+void UpdateWidget::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+}
+
+void UpdateWidget::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        // A status the controller has set is in the new language already.
+        const QString status = ui->stateLabel->text();
+        ui->retranslateUi(this);
+        if (statusSet)
+            ui->stateLabel->setText(status);
+    }
+    QWidget::changeEvent(event);
 }

@@ -49,6 +49,11 @@ public slots:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    // Only the update ends the window: a close request from the window
+    // manager would end the process with 0, which reads as success.
+    void closeEvent(QCloseEvent *event) override;
+    // Start-up shows the window before it installs the translation.
+    void changeEvent(QEvent *event) override;
 
 private:
     QString downloadurl;
@@ -62,6 +67,7 @@ private:
     QMovie *movie = nullptr;
     QPoint dragOffset;
     bool dragging = false;
+    bool statusSet = false; // the status line shows the controller's text
     qint64 total = 0;
     qint64 ready = 0;
     ProcessExit processExit;

@@ -1,4 +1,5 @@
 #include "controltestfixture.h"
+#include "testhttpserver.h"
 #include "updatecontrol.h"
 #include "updatesandbox.h"
 #include "vendorconfig.h"
@@ -470,6 +471,26 @@ private slots:
         QCoreApplication::removeTranslator(&translator);
         QVERIFY2(translated.startsWith(QStringLiteral("升级错误")), qPrintable(translated));
         QVERIFY(translated.contains(QStringLiteral(VELMORA_WEB_HOST)));
+    }
+
+    // A redirect loop is the hijack also when the size query meets it: the
+    // box asks for the log upload, and the update does not restart.
+    void redirectLoopOnConfigurationIsHijack()
+    {
+        TestHttpServer server;
+        server.serve(QStringLiteral("/end.json"), "{}");
+        server.redirectChain(QStringLiteral("/update.json"), 11, QStringLiteral("/end.json"));
+        startController(server.url(QStringLiteral("/update.json")).toString(),
+                        QStringLiteral("2.0"));
+        QTRY_VERIFY_WITH_TIMEOUT(!window->ending.isEmpty(), 30000);
+        QCOMPARE(window->ending,
+                 QStringLiteral(
+                     "box true Your broadband service provider hijacked the download "
+                     "address, please download the latest version from <" VELMORA_WEB_HOST ">"));
+        QCOMPARE(logLinesStartingWith(QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>>> ReStart")), 0);
+        QCOMPARE(logLinesStartingWith(QStringLiteral("start download failed")), 0);
+        for (const TestHttpServer::Request &request : server.requests())
+            QCOMPARE(request.method, QByteArray("HEAD"));
     }
 
     void windowSignalsOfPatchUpdate_data()

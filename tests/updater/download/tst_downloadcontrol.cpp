@@ -4,6 +4,7 @@
 // from a second thread.
 #include "downloadcontrol.h"
 #include "downloadthread.h"
+#include "logcapture.h"
 #include "nginxserver.h"
 #include "testhttpserver.h"
 
@@ -19,7 +20,9 @@
 #include <QThread>
 #include <QVector>
 #include <algorithm>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -39,11 +42,6 @@ QByteArray fileHash(const QString &path)
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
         return QByteArray();
     return hash.result().toHex();
-}
-
-QStringList sixTimes(const QString &range)
-{
-    return QStringList{range, range, range, range, range, range};
 }
 
 // The Range headers of the GET requests the server saw, sorted.
@@ -76,11 +74,44 @@ struct Outcome
     QSignalSpy finished, error, sizeError, progress;
 };
 
+// Lets this process write files only up to a size, as a full disk would: a
+// write past it fails with EFBIG (the signal that would end the process is
+// ignored). The limit goes with the object.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit limited = previous;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &previous); }
+
+private:
+    Q_DISABLE_COPY(FileSizeLimit)
+    rlimit previous{};
+};
+
 } // namespace
 
 class TestDownloadControl : public QObject
 {
     Q_OBJECT
+
+public:
+    enum Misbehaviour
+    {
+        TrickleBelowLimit,
+        SlowAboveLimit,
+        RangeIgnored,
+        ChunkedComplete,
+        ChunkedCutShort,
+        WriteFails,
+    };
+    Q_ENUM(Misbehaviour)
 
 private:
     QTemporaryDir fixtures;
@@ -121,14 +152,14 @@ private slots:
             << QStringList{"bytes=0-166",   "bytes=166-333", "bytes=333-500",
                            "bytes=500-666", "bytes=666-833", "bytes=833-1000"}
             << qint64(1000) << qint64(1005) << thousand;
+        // An empty file is finished without a single range request, which a
+        // strict server would refuse with 416.
         QTest::newRow("empty file")
-            << QByteArray() << true << 6 << sixTimes(QStringLiteral("bytes=0-0")) << qint64(0)
-            << qint64(0) << QByteArray();
-        // Without a length the size is 0; the one byte every range asks for is
-        // still written at offset 0, which the packet's MD5 check catches.
-        QTest::newRow("no Content-Length")
-            << QByteArray("hello") << false << 6 << sixTimes(QStringLiteral("bytes=0-0"))
-            << qint64(0) << qint64(6) << QByteArray("h");
+            << QByteArray() << true << 6 << QStringList() << qint64(0) << qint64(0) << QByteArray();
+        // Without a length the size is 0 as well: the file stays empty, which
+        // the packet's MD5 check catches.
+        QTest::newRow("no Content-Length") << QByteArray("hello") << false << 6 << QStringList()
+                                           << qint64(0) << qint64(0) << QByteArray();
         QTest::newRow("2 in 5") << QByteArray("ab") << true << 5
                                 << QStringList{"bytes=0-0", "bytes=0-0", "bytes=0-1", "bytes=1-1",
                                                "bytes=1-2"}
@@ -274,6 +305,9 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("text");
+        const QString badSize =
+            QStringLiteral("The download file size is invalid,please check the download url");
+        const QString refusedRedirect = DownloadThread::refusedRedirectText();
         QTest::newRow("connection refused") << "refused"
                                             << "Connection refused";
         QTest::newRow("host not found") << "unknown host"
@@ -283,6 +317,19 @@ private slots:
         QTest::newRow("stall") << "stall"
                                << "The connection timeout,please check the download url";
         QTest::newRow("eleven redirects") << "redirects 11" << DownloadThread::hijackMessage();
+        // -1 once passed for the failure value, other negative sizes made
+        // malformed ranges, and huge ones overflowed the range arithmetic.
+        QTest::newRow("Content-Length -1") << "length -1" << badSize;
+        QTest::newRow("Content-Length -7") << "length -7" << badSize;
+        QTest::newRow("Content-Length 2^62 + 1") << "length 4611686018427387905" << badSize;
+        QTest::newRow("Content-Length past 2^63") << "length 99999999999999999999" << badSize;
+        QTest::newRow("Content-Length not a number") << "length 12abc" << badSize;
+        // A redirect without a target is a broken answer, not a redirect to
+        // the same address; one that leaves http is never followed.
+        QTest::newRow("302 without Location") << "location" << refusedRedirect;
+        QTest::newRow("302 with empty Location") << "location " << refusedRedirect;
+        QTest::newRow("302 to a local file") << "location file:///etc/hostname" << refusedRedirect;
+        QTest::newRow("302 to https") << "location https://127.0.0.1:9/f" << refusedRedirect;
     }
 
     void sizeQueryErrors()
@@ -291,6 +338,7 @@ private slots:
         QFETCH(QString, text);
         TestHttpServer server;
         QString url = server.url(QStringLiteral("/f")).toString();
+        TestHttpServer::Route route;
         if (kind == "refused") {
             QTcpServer closed;
             QVERIFY(closed.listen(QHostAddress::LocalHost));
@@ -301,9 +349,20 @@ private slots:
         } else if (kind == "404") {
             server.respond(QStringLiteral("/f"), 404, "missing");
         } else if (kind == "stall") {
-            TestHttpServer::Route stall;
-            stall.stall = true;
-            server.setRoute(QStringLiteral("/f"), stall);
+            route.stall = true;
+            server.setRoute(QStringLiteral("/f"), route);
+        } else if (kind.startsWith("length ")) {
+            route.body = "body";
+            route.headContentLength = false;
+            route.headers = {{"Content-Length", kind.mid(7).toLatin1()}};
+            server.setRoute(QStringLiteral("/f"), route);
+        } else if (kind.startsWith("location")) {
+            route.status = 302;
+            if (kind == "location ")
+                route.headers = {{"Location", ""}};
+            else
+                route.location = kind.mid(9).toUtf8();
+            server.setRoute(QStringLiteral("/f"), route);
         } else {
             server.serve(QStringLiteral("/end"), "end");
             server.redirectChain(QStringLiteral("/f"), 11, QStringLiteral("/end"));
@@ -312,11 +371,48 @@ private slots:
         control.setTransferTimeout(shortTimeout);
         Outcome outcome(&control);
         const QString target = newTarget();
-        QVERIFY(!control.downloadFile(url, target, 6));
-        QCOMPARE(outcome.sizeError.size(), 1);
-        QCOMPARE(outcome.sizeError.first().first().toString(), text);
+        const bool hijack = kind.startsWith("redirects");
+        // The hijack is reported as a failed download, with the log upload,
+        // as when the ranges meet it.
+        QCOMPARE(control.downloadFile(url, target, 6), hijack);
+        QCOMPARE(hijack ? outcome.error.size() : outcome.sizeError.size(), 1);
+        const QList<QVariant> report = hijack ? outcome.error.first() : outcome.sizeError.first();
+        QCOMPARE(report.first().toString(), text);
+        if (hijack) {
+            QCOMPARE(report.at(1).toBool(), true);
+            QVERIFY(outcome.sizeError.isEmpty());
+            QVERIFY(control.errorReported);
+        }
         QVERIFY(!QFile::exists(target));
         QVERIFY(rangesSeen(server, QStringLiteral("/f")).isEmpty());
+        // Whatever ended the size query, nothing follows it.
+        QTest::qWait(shortTimeout);
+        QCOMPARE(outcome.finished.size() + outcome.error.size() + outcome.sizeError.size(), 1);
+    }
+
+    // The largest size accepted is split exactly, without overflowing.
+    void largestSizeSplitsExactly()
+    {
+        TestHttpServer server;
+        TestHttpServer::Route route;
+        route.body = "x";
+        route.headContentLength = false;
+        route.headers = {{"Content-Length", "4611686018427387904"}};
+        route.stallAfter = 0; // the ranges get their headers, then nothing
+        server.setRoute(QStringLiteral("/f"), route);
+        DownloadControl control;
+        control.setTransferTimeout(60000);
+        // Not a 4 EiB sparse file in the temporary folder.
+        QVERIFY(control.downloadFile(server.url(QStringLiteral("/f")).toString(),
+                                     QStringLiteral("/dev/null"), 6));
+        QTRY_COMPARE_WITH_TIMEOUT(rangesSeen(server, QStringLiteral("/f")),
+                                  (QStringList{"bytes=0-768614336404564650",
+                                               "bytes=1537228672809129301-2305843009213693952",
+                                               "bytes=2305843009213693952-3074457345618258602",
+                                               "bytes=3074457345618258602-3843071682022823253",
+                                               "bytes=3843071682022823253-4611686018427387904",
+                                               "bytes=768614336404564650-1537228672809129301"}),
+                                  10000);
     }
 
     void sizeQueryRedirects_data()
@@ -345,20 +441,144 @@ private slots:
         DownloadControl control;
         Outcome outcome(&control);
         const QString target = newTarget();
-        const bool beyondLimit = count > DownloadThread::redirectLimit;
-        QCOMPARE(control.downloadFile(server.url(QStringLiteral("/r")).toString(), target, 3),
-                 !beyondLimit);
-        if (beyondLimit) {
-            QCOMPARE(outcome.sizeError.first().first().toString(), DownloadThread::hijackMessage());
+        QVERIFY(control.downloadFile(server.url(QStringLiteral("/r")).toString(), target, 3));
+        QVERIFY(outcome.wait());
+        if (count > DownloadThread::redirectLimit) {
+            QCOMPARE(outcome.error.size(), 1);
+            QCOMPARE(outcome.error.first().at(0).toString(), DownloadThread::hijackMessage());
+            QCOMPARE(outcome.error.first().at(1).toBool(), true);
+            QVERIFY(rangesSeen(server, QStringLiteral("/dir/end")).isEmpty());
             return;
         }
-        QVERIFY(outcome.wait());
         QCOMPARE(outcome.finished.size(), 1);
         QCOMPARE(rangesSeen(server, QStringLiteral("/dir/end")),
                  (QStringList{"bytes=0-1000", "bytes=1000-2000", "bytes=2000-3000"}));
         QFile file(target);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), body);
+    }
+
+    // Servers that misbehave while the ranges run. Every download ends, with
+    // its file finished or one error, asks for nothing more afterwards, and
+    // never leaves more than the announced size on disk.
+    void misbehavingServer_data()
+    {
+        QTest::addColumn<Misbehaviour>("misbehaviour");
+        QTest::addColumn<int>("threadCount");
+        QTest::addColumn<QString>("text"); // empty: the download finishes
+        QTest::addColumn<int>("droppedLines");
+        struct Row
+        {
+            const char *tag;
+            Misbehaviour misbehaviour;
+            int threadCount;
+            QString text;
+            int droppedLines; // "drops the bytes past the end" lines in the log
+        };
+        const QString timeout =
+            QStringLiteral("The connection timeout,please check the download url");
+        const QList<Row> rows{
+            {"trickle below the speed limit", TrickleBelowLimit, 6, timeout, 0},
+            {"slow but above the speed limit", SlowAboveLimit, 6, QString(), 0},
+            // Every range but the first gets the whole body at its offset.
+            {"Range ignored", RangeIgnored, 6, QString(), 5},
+            {"chunked reply complete", ChunkedComplete, 1, QString(), 0},
+            {"chunked reply cut short", ChunkedCutShort, 1,
+             QStringLiteral("The connection has been broken,please login and download again"), 0},
+            {"write fails (file size limit, as on a full disk)", WriteFails, 6,
+             QStringLiteral("File too large"), 0},
+        };
+        for (const Row &row : rows)
+            QTest::newRow(row.tag)
+                << row.misbehaviour << row.threadCount << row.text << row.droppedLines;
+    }
+
+    void misbehavingServer()
+    {
+        QFETCH(Misbehaviour, misbehaviour);
+        QFETCH(int, threadCount);
+        QFETCH(QString, text);
+        QFETCH(int, droppedLines);
+        const int speedWindow = 300;
+        TestHttpServer server;
+        TestHttpServer::Route route;
+        route.body = pattern(6000);
+        qint64 announcedSize = route.body.size();
+        std::unique_ptr<FileSizeLimit> limit;
+        switch (misbehaviour) {
+        case TrickleBelowLimit:
+            route.trickleBytes = 1;
+            route.trickleIntervalMs = 20;
+            break;
+        case SlowAboveLimit:
+            route.trickleBytes = 50;
+            route.trickleIntervalMs = 20;
+            break;
+        case RangeIgnored:
+            route.honourRange = false;
+            break;
+        case ChunkedComplete:
+        case ChunkedCutShort:
+            // The part as the server's own chunks: only Content-Range tells its length.
+            route.status = 206;
+            route.body = "10\r\n0123456789abcdef\r\n10\r\n0123456789abcdef\r\n0\r\n\r\n";
+            route.headers = {{"Transfer-Encoding", "chunked"}, {"Content-Range", "bytes 0-31/32"}};
+            announcedSize = route.body.size(); // the HEAD's length is the wire's
+            if (misbehaviour == ChunkedCutShort)
+                route.dropAfter = 30; // inside the second chunk
+            break;
+        case WriteFails:
+            route.body = pattern(256 * 1024);
+            announcedSize = route.body.size();
+            limit = std::make_unique<FileSizeLimit>(64 * 1024);
+            break;
+        }
+        server.setRoute(QStringLiteral("/f"), route);
+        DownloadControl control;
+        control.setLowSpeedLimit(256, speedWindow);
+        Outcome outcome(&control);
+        LogCapture log;
+        const QString target = newTarget();
+        QVERIFY(
+            control.downloadFile(server.url(QStringLiteral("/f")).toString(), target, threadCount));
+        QVERIFY(outcome.wait());
+        limit.reset();
+
+        const int requests = server.requests().size();
+        QTest::qWait(2 * speedWindow);
+        QCOMPARE(server.requests().size(), requests);
+        QCOMPARE(outcome.finished.size() + outcome.error.size(), 1);
+        if (text.isEmpty()) {
+            QCOMPARE(outcome.finished.size(), 1);
+        } else {
+            QCOMPARE(outcome.error.size(), 1);
+            QCOMPARE(outcome.error.first().at(0).toString(), text);
+            QCOMPARE(outcome.error.first().at(1).toBool(), false);
+        }
+        QCOMPARE(log.lines().filter(QStringLiteral("drops the bytes past the end")).size(),
+                 droppedLines);
+
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        switch (misbehaviour) {
+        case SlowAboveLimit:
+            QCOMPARE(content, route.body);
+            break;
+        case ChunkedComplete:
+            QCOMPARE(content, QByteArray("0123456789abcdef0123456789abcdef")
+                                  .leftJustified(int(announcedSize), '\0'));
+            break;
+        case WriteFails:
+            // What could be written before the first failure, each byte in its place.
+            QVERIFY(content.size() <= 64 * 1024);
+            for (int i = 0; i < content.size(); ++i)
+                QVERIFY(content.at(i) == '\0' || content.at(i) == route.body.at(i));
+            break;
+        default:
+            QCOMPARE(content.size(), announcedSize);
+            break;
+        }
     }
 
     void transferTimeout()

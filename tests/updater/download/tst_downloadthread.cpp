@@ -171,6 +171,13 @@ private slots:
         QTest::newRow("dropped mid-body") << "drop" << broken;
         QTest::newRow("no answer") << "stall" << timeout;
         QTest::newRow("stall mid-body") << "stall after" << timeout;
+        // A redirect without a target is broken, not one to the same address;
+        // one that leaves http would read a local file into the download.
+        const QString refused = DownloadThread::refusedRedirectText();
+        QTest::newRow("302 without Location") << "location" << refused;
+        QTest::newRow("301 with empty Location") << "location " << refused;
+        QTest::newRow("302 to a local file") << "location file:///etc/hostname" << refused;
+        QTest::newRow("302 to https") << "location https://127.0.0.1:9/f" << refused;
     }
 
     void errorTexts()
@@ -193,6 +200,12 @@ private slots:
             route.dropAfter = 1000;
         } else if (kind == "stall") {
             route.stall = true;
+        } else if (kind.startsWith("location")) {
+            route.status = kind == "location " ? 301 : 302;
+            if (kind == "location ")
+                route.headers = {{"Location", ""}};
+            else
+                route.location = kind.mid(9).toUtf8();
         } else {
             route.stallAfter = 1000;
         }
@@ -208,9 +221,11 @@ private slots:
         else
             QCOMPARE(shown, text);
         QCOMPARE(run.error.first().at(2).toBool(), false);
-        // No byte of an error answer is taken for the file.
-        if (kind == "404" || kind == "500")
+        // No byte of an error answer or a refused redirect is taken for the file.
+        if (kind == "404" || kind == "500" || kind.startsWith("location")) {
             QCOMPARE(run.content(), QByteArray());
+            QCOMPARE(server.requests().size(), 1);
+        }
     }
 
     void rangesInAnyOrder_data()

@@ -43,7 +43,12 @@ public:
         environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
         environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (display.isEmpty()) {
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        } else {
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            environment.insert(QStringLiteral("DISPLAY"), display);
+        }
         // Nothing the program may try to reach after start-up exists.
         environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"), uploadServer);
         environment.insert(QStringLiteral("VELMORA_HOME_PAGE"),
@@ -84,8 +89,58 @@ public:
     const QString tools;
     RecordingTool pkill;
     RecordingTool xdgOpen; // catches the home page a failing update opens
+    QString display;       // an X display to show the window on; empty: offscreen
 
     QProcess process;
+};
+
+// An X server of the test's own, on a display number it picks itself, for the
+// checks that need the program's real window.
+class XServer
+{
+public:
+    XServer()
+    {
+        server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        // The number comes once the server accepts clients.
+        QByteArray number;
+        while (!number.endsWith('\n') && server.waitForReadyRead(10000))
+            number += server.readAllStandardOutput();
+        if (number.endsWith('\n'))
+            display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    }
+    ~XServer()
+    {
+        server.terminate();
+        if (!server.waitForFinished(5000)) {
+            server.kill();
+            server.waitForFinished();
+        }
+    }
+
+    // The title of the top-level window of `size`, as the window manager reads it.
+    QString windowTitle(const QString &size) const
+    {
+        QProcess tree;
+        tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-display"), display,
+                                                QStringLiteral("-root"), QStringLiteral("-tree")});
+        if (!tree.waitForFinished(10000))
+            return QString();
+        const QRegularExpression window(QStringLiteral("^\\s*0x[0-9a-f]+ \"(.*)\": .* %1\\+")
+                                            .arg(QRegularExpression::escape(size)));
+        for (const QString &line : QString::fromUtf8(tree.readAllStandardOutput()).split('\n')) {
+            const QRegularExpressionMatch match = window.match(line);
+            if (match.hasMatch())
+                return match.captured(1);
+        }
+        return QString();
+    }
+
+    QString display;
+
+private:
+    QProcess server;
 };
 
 class TestStartup : public QObject
@@ -145,20 +200,25 @@ private slots:
 
     void buildLogFileName_data()
     {
+        QTest::addColumn<bool>("userNameGiven"); // the 4-argument form
         QTest::addColumn<QString>("userName");
         QTest::addColumn<QString>("fileName");
-        QTest::newRow("no user") << ""
+        QTest::newRow("no user") << false << ""
                                  << "update_mac_6.1.0_2026.03.04-05.06.07.089.log";
-        QTest::newRow("user") << "lin"
+        QTest::newRow("user") << true << "lin"
                               << "update_lin_mac_6.1.0_2026.03.04-05.06.07.089.log";
+        QTest::newRow("empty user") << true << ""
+                                    << "update__mac_6.1.0_2026.03.04-05.06.07.089.log";
     }
     void buildLogFileName()
     {
+        QFETCH(bool, userNameGiven);
         QFETCH(QString, userName);
         QFETCH(QString, fileName);
         const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7, 89));
-        QCOMPARE(Startup::buildLogFileName(userName, QStringLiteral("mac"), QStringLiteral("6.1.0"),
-                                           now),
+        QCOMPARE(Startup::buildLogFileName(userNameGiven ? std::optional<QString>(userName)
+                                                         : std::nullopt,
+                                           QStringLiteral("mac"), QStringLiteral("6.1.0"), now),
                  fileName);
     }
 
@@ -232,6 +292,12 @@ private slots:
                            QStringLiteral("王芳")}
             << QStringLiteral("^update_王芳_mac_6\\.1\\.0_[\\d.-]{23}\\.log$")
             << QStringLiteral("王芳") << "6.1.0";
+        // The form decides, not whether the name is empty.
+        QTest::newRow("4 arguments, empty user name")
+            << QStringList{"6.1.0", "http://127.0.0.1:9/v/setup.exe", "*/opt/velmora*", ""}
+            << "^update__mac_6\\.1\\.0_[\\d.-]{23}\\.log$"
+            << ""
+            << "6.1.0";
         QTest::newRow("5 arguments")
             << QStringList{"whatever", "6.2.0", "http://127.0.0.1:9/v/setup.exe", "*/opt/velmora*",
                            "given.log"}
@@ -287,6 +353,27 @@ private slots:
             QVERIFY2(lines.at(i).mid(43).startsWith(header.at(i)), qPrintable(lines.at(i)));
         }
         QCOMPARE(sandbox.pkill.calls(), QStringLiteral("-KILL -x Velmora\n"));
+    }
+
+    // Start-up shows the window before it installs the translation; the title
+    // follows the language all the same, on the real window of the program.
+    void windowTitleFollowsTheLanguage()
+    {
+        TestHttpServer server;
+        TestHttpServer::Route silent;
+        silent.stall = true;
+        server.setRoute(QStringLiteral("/update.json"), silent);
+        XServer x;
+        QVERIFY(!x.display.isEmpty());
+        Sandbox sandbox;
+        sandbox.display = x.display;
+        sandbox.writeSettings("lang=zh\n");
+        sandbox.start(
+            {"6.1.0", server.url(QStringLiteral("/update.json")).toString(), "/opt/velmora"});
+        QVERIFY(sandbox.process.waitForStarted());
+        const QString updateWindow = QStringLiteral("550x200");
+        const QString chineseTitle = QStringLiteral("Velmora更新");
+        QTRY_COMPARE_WITH_TIMEOUT(x.windowTitle(updateWindow), chineseTitle, 15000);
     }
 
     // The log moved to the desktop is also the one a failing update uploads: a

@@ -4,12 +4,14 @@
 #include "updatewidget.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -240,6 +242,23 @@ private slots:
         QTest::mouseClick(child<QPushButton>(window, "MinpushButton"), Qt::LeftButton);
         QVERIFY(window.isMinimized());
         QVERIFY(window.isVisible());
+    }
+
+    // A close request from the window manager (Alt+F4, "Close" in the task
+    // bar) reaches the window through its platform window; the window stays,
+    // so the application never sees its last window closed mid-update.
+    void closeRequestIsIgnored()
+    {
+        UpdateWidget window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSignalSpy lastWindowClosed(qApp, SIGNAL(lastWindowClosed()));
+        QCloseEvent request;
+        QApplication::sendEvent(window.windowHandle(), &request);
+        QVERIFY(!request.isAccepted());
+        QVERIFY(!window.close());
+        QVERIFY(window.isVisible());
+        QVERIFY(lastWindowClosed.isEmpty());
     }
 
     void messageBoxWithoutUpload()

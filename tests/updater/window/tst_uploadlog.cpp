@@ -181,6 +181,44 @@ private slots:
                  log.mid(sent.size()).constData());
     }
 
+    void unreadableLog_data()
+    {
+        QTest::addColumn<QString>("folder"); // the log directory, under the test's folder
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("log moved to a missing desktop") << "no-desktop"
+                                                        << "update_mac_6.1.0.log";
+        QTest::newRow("user name with a slash") << ""
+                                                << "update_a/b_mac_6.1.0.log";
+    }
+    // A log that cannot be opened still leaves the other three parts to send,
+    // with an empty fourth one.
+    void unreadableLog()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, fileName);
+        UpdateWidget window;
+        const QString previousDirectory = logDirectory;
+        logDirectory = dir.filePath(folder);
+        logFileName = fileName;
+        StartupValues values;
+        values.logFileName = fileName;
+        window.setStartupValues(values);
+        window.uploadLog();
+        logDirectory = previousDirectory;
+
+        const QList<TestHttpServer::Request> requests = server.requests();
+        QCOMPARE(requests.size(), 1);
+        const QList<FormPart> parts = formParts(requests.first());
+        QCOMPARE(parts.size(), 4);
+        QCOMPARE(parts.at(0).body.size(), 32);
+        QVERIFY(!parts.at(1).body.isEmpty());
+        QCOMPARE(parts.at(2).body, fileName.toLatin1());
+        QCOMPARE(parts.at(3).headers,
+                 QList<QByteArray>{
+                     "Content-Disposition: form-data; name=\"save_data\";filename=\"text.txt\""});
+        QCOMPARE(parts.at(3).body, QByteArray());
+    }
+
     void silentServerEndsAfterTimeLimit()
     {
         TestHttpServer::Route silent;

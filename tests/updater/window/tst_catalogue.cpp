@@ -37,6 +37,8 @@ private slots:
             QStringLiteral("连接超时,请检查下载地址"));
         row("DownloadControl", "The download file  is not found,please check the download url",
             QStringLiteral("下载文件未找到,请检查下载地址"));
+        row("DownloadControl", "The download file size is invalid,please check the download url",
+            QStringLiteral("下载文件大小无效,请检查下载地址"));
         row("DownloadControl", "The server is not found,please check the network",
             QStringLiteral("服务器未找到,请检查网络"));
         row("DownloadThread", "The connection has been broken,please login and download again",

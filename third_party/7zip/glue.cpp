@@ -3,13 +3,17 @@
 #include "CPP/Common/Common.h"
 
 // The interface identifiers, defined once for the whole library; every other
-// file only declares them.
+// file only declares them. MyInitGuid.h must come first.
+// clang-format off
+#include "CPP/Common/MyInitGuid.h"
+
 #include "CPP/7zip/Archive/IArchive.h"
 #include "CPP/7zip/ICoder.h"
 #include "CPP/7zip/IPassword.h"
 #include "CPP/7zip/IProgress.h"
 #include "CPP/7zip/IStream.h"
-#include "CPP/Common/MyInitGuid.h"
+// clang-format on
+
 #include "CPP/Common/MyString.h"
 
 // The archive link's own volume callback, which opens volumes by name from

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "CPP/7zip/Archive/IArchive.h"
 #include "CPP/Common/Common.h"
+// 7-Zip's other headers expect its Common.h before them.
+#include "CPP/7zip/Archive/IArchive.h"
 #include "CPP/Common/MyCom.h"
 
 #include <QString>

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "CPP/Common/Common.h"
+// 7-Zip's other headers expect its Common.h before them.
 #include "CPP/7zip/UI/Common/LoadCodecs.h"
 #include "CPP/7zip/UI/Common/OpenArchive.h"
-#include "CPP/Common/Common.h"
 #include "CPP/Common/MyCom.h"
 
 #include <QtGlobal>

@@ -79,6 +79,8 @@ private slots:
     void secondExtractionFromOneDevice();
     void compressedFile_data();
     void compressedFile();
+    void fuzzCrashers_data();
+    void fuzzCrashers();
 
 private:
     QString writeArchive(const HostileArchive &archive);
@@ -508,6 +510,40 @@ void TstExtractionFacade::compressedFile()
     QVERIFY2(extract(packed, target), qPrintable(capturedLog()));
     QCOMPARE(listTree(target), QStringList({QStringLiteral("report.txt")}));
     QCOMPARE(readFile(target + QStringLiteral("/report.txt")), content);
+}
+
+void TstExtractionFacade::fuzzCrashers_data()
+{
+    QTest::addColumn<QString>("file");
+
+    const QDir crashers(
+        QStringLiteral(VELMORA_SOURCE_DIR "/tests/updater/package/fuzz-crashers/fuzz_extraction"));
+    const QFileInfoList files = crashers.entryInfoList(QDir::Files, QDir::Name);
+    QVERIFY(!files.isEmpty());
+    for (const QFileInfo &file : files)
+        QTest::newRow(qPrintable(file.fileName())) << file.filePath();
+}
+
+// Every input that once crashed the fuzz target, replayed as the target runs
+// it: whatever the outcome, nothing lands outside the target folder.
+void TstExtractionFacade::fuzzCrashers()
+{
+    QFETCH(QString, file);
+
+    {
+        QBuffer packet;
+        packet.setData(readFile(file));
+        packet.open(QIODevice::ReadOnly);
+        try {
+            Lib7z::extractToDirectory(&packet, m_work->filePath(QStringLiteral("target/inner")));
+        } catch (const Lib7z::SevenZipException &e) {
+            qDebug() << "exception" << e.message();
+        }
+    }
+    for (const QString &entry : listTree(m_work->path()))
+        QVERIFY2(entry == QLatin1String("target/") ||
+                     entry.startsWith(QLatin1String("target/inner")),
+                 qPrintable(entry));
 }
 
 QTEST_GUILESS_MAIN(TstExtractionFacade)

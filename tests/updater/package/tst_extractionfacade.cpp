@@ -145,6 +145,7 @@ void TstExtractionFacade::openFailures_data()
     QTest::newRow("plain bytes") << QByteArray("just some text\n") << true << "No CArc found";
     QTest::newRow("empty device") << QByteArray() << true << "No CArc found";
     QTest::newRow("closed device") << archive << false << "Could not open archive";
+    QTest::newRow("data after the end") << archive + "more" << true << "Could not open archive";
     // Without a file name to suggest the format, a cut archive is no archive.
     QTest::newRow("cut header") << archive.left(archive.size() - 3) << true << "No CArc found";
 }

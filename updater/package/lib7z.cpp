@@ -50,7 +50,7 @@ QString resultText(HRESULT result)
     case E_INVALIDARG:
         return QStringLiteral("invalid argument");
     case E_FAIL:
-        return QStringLiteral("failed");
+        return QStringLiteral("failed, for the reason logged before");
     default:
         return QStringLiteral("error 0x%1").arg(quint32(result), 8, 16, QLatin1Char('0'));
     }

@@ -1,5 +1,6 @@
 #include "qiodeviceinstream.h"
 
+#include <QDebug>
 #include <limits>
 
 namespace Lib7z {
@@ -10,13 +11,17 @@ Z7_COM7F_IMF(QIODeviceInStream::Read(void *data, UInt32 size, UInt32 *processedS
 {
     if (processedSize)
         *processedSize = 0;
-    if (!m_device)
+    if (!m_device) {
+        qDebug() << "Could not read the archive: its device is gone";
         return E_FAIL;
+    }
     if (m_pastEnd > 0 || size == 0)
         return S_OK;
     const qint64 count = m_device->read(static_cast<char *>(data), qint64(size));
-    if (count < 0)
+    if (count < 0) {
+        qDebug() << "Could not read the archive:" << m_device->errorString();
         return E_FAIL;
+    }
     if (processedSize)
         *processedSize = UInt32(count);
     return S_OK;

@@ -307,6 +307,8 @@ void TstExtraction::existingFileReplaced()
     const QString packet = makePacket(QStringLiteral("packet.7z"), {});
     const QString target = m_work->filePath(QStringLiteral("target"));
     QVERIFY(writeFile(target + QStringLiteral("/readme.txt"), QByteArray(200000, 'x')));
+    // Read-only, as a file unpacked by an earlier run may be.
+    QVERIFY(QFile::setPermissions(target + QStringLiteral("/readme.txt"), QFile::ReadOwner));
 
     QVERIFY(uncompress(packet, target));
     QCOMPARE(readFile(target + QStringLiteral("/readme.txt")),

@@ -32,3 +32,12 @@ function(velmora_add_subdirectories)
         endif()
     endforeach()
 endfunction()
+
+# velmora_fuzz_instrument(<target>): in the clang sanitizer build, compiles the
+# target with libFuzzer's coverage counters, so that a fuzz target linking it
+# is guided through its code. Other programs that link it run unchanged.
+function(velmora_fuzz_instrument target)
+    if(VELMORA_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+    endif()
+endfunction()

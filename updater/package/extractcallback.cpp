@@ -4,7 +4,8 @@
 
 namespace Lib7z {
 
-ExtractCallback::ExtractCallback() : m_impl(std::make_unique<ExtractCallbackImpl>(this)) {}
+ExtractCallback::ExtractCallback() : m_impl(new ExtractCallbackImpl(this)), m_implReference(m_impl)
+{}
 
 ExtractCallback::~ExtractCallback() = default;
 
@@ -15,9 +16,9 @@ bool ExtractCallback::approveFile(const QString &)
 
 void ExtractCallback::fileStarted(const QString &) {}
 
-bool ExtractCallback::progressUpdated(quint64, quint64)
+HRESULT ExtractCallback::progressUpdated(quint64, quint64)
 {
-    return true;
+    return S_OK;
 }
 
 } // namespace Lib7z

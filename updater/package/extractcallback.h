@@ -1,8 +1,12 @@
 #pragma once
 
+#include "CPP/Common/Common.h"
+// 7-Zip's other headers expect its Common.h before them.
+#include "CPP/7zip/Archive/IArchive.h"
+#include "CPP/Common/MyCom.h"
+
 #include <QString>
 #include <QtGlobal>
-#include <memory>
 
 namespace Lib7z {
 
@@ -20,15 +24,18 @@ public:
     virtual bool approveFile(const QString &path);
     // Told of every folder the extraction creates and of every item it writes.
     virtual void fileStarted(const QString &path);
-    // Told of progress in bytes of the archive read so far; false stops the extraction.
-    virtual bool progressUpdated(quint64 completed, quint64 total);
+    // Told of progress in bytes as the library counts them; a status other
+    // than S_OK (E_ABORT, say) stops the extraction.
+    virtual HRESULT progressUpdated(quint64 completed, quint64 total);
 
-    ExtractCallbackImpl *impl() const { return m_impl.get(); }
+    ExtractCallbackImpl *impl() const { return m_impl; }
 
 private:
     Q_DISABLE_COPY(ExtractCallback)
 
-    std::unique_ptr<ExtractCallbackImpl> m_impl;
+    // The library counts its references to the implementation; this is ours.
+    ExtractCallbackImpl *m_impl;
+    CMyComPtr<IArchiveExtractCallback> m_implReference;
 };
 
 } // namespace Lib7z

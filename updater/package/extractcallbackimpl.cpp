@@ -1,42 +1,31 @@
 #include "extractcallbackimpl.h"
 
+#include "CPP/7zip/UI/Common/OpenArchive.h"
+#include "CPP/Common/StringConvert.h"
+#include "CPP/Windows/FileIO.h"
+#include "CPP/Windows/PropVariant.h"
+#include "CPP/Windows/TimeUtils.h"
 #include "directoryguard.h"
 #include "extractcallback.h"
-#include "openarchiveinfo.h"
 #include "qiodevicesequentialoutstream.h"
 #include "sevenzipexception.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <archive.h>
-#include <archive_entry.h>
+#include <algorithm>
 
 namespace Lib7z {
 
 namespace {
 
-QString libraryError(archive *arc)
-{
-    return QString::fromUtf8(archive_error_string(arc));
-}
+using NWindows::NCOM::CPropVariant;
 
-// The stored path with backslashes turned into slashes and without a trailing
-// slash; false when libarchive could not convert it.
-bool storedPath(archive_entry *entry, QString *path)
-{
-    const char *utf8 = archive_entry_pathname_utf8(entry);
-    if (!utf8)
-        return false;
-    *path = QString::fromUtf8(utf8).replace(QLatin1Char('\\'), QLatin1Char('/'));
-    // libarchive ends folder names with a slash.
-    while (path->size() > 1 && path->endsWith(QLatin1Char('/')))
-        path->chop(1);
-    return true;
-}
+// The Unix mode bits of an attribute word (bit 15 says they are there).
+const UInt32 unixExtension = 0x8000;
+const UInt32 unixFileTypeMask = 0xF0000000;
+const UInt32 unixSymbolicLink = 0xA0000000;
 
 // Absolute paths, drive letters and ".." components would lead out of the
 // target directory.
@@ -48,50 +37,69 @@ bool leavesTargetDirectory(const QString &path)
 }
 
 // The stored Unix mode as Qt permissions; the owner's bits become the user's.
-// For an item stored without Unix bits libarchive makes up exactly one of
-// these three modes, and such an item keeps the permissions it was written with.
-bool unixPermissions(mode_t mode, QFile::Permissions *permissions)
+QFile::Permissions unixPermissions(UInt32 attributes)
 {
-    if (mode == (AE_IFDIR | 0777) || mode == (AE_IFREG | 0666) || mode == (AE_IFREG | 0444))
-        return false;
-    const int bits = int(mode & 0xFFFF);
-    *permissions = QFile::Permissions((bits & 0x7) | ((bits & 0x38) << 1) | ((bits & 0x1C0) << 2));
-    return true;
+    const UInt32 mode = attributes >> 16;
+    return QFile::Permissions(int((mode & 0x7) | ((mode & 0x38) << 1) | ((mode & 0x1C0) << 2)));
 }
 
-QDateTime timeOf(time_t seconds, long nanoseconds)
+QString operationResultText(Int32 result)
 {
-    return QDateTime::fromMSecsSinceEpoch(qint64(seconds) * 1000 + nanoseconds / 1000000);
-}
-
-// Not every platform can set a birth time (this one cannot), so only the
-// other two decide whether the times could be set.
-bool setTimes(QFile &file, const QDateTime &created, const QDateTime &accessed,
-              const QDateTime &modified)
-{
-    if (!file.setFileTime(modified, QFileDevice::FileModificationTime) ||
-        !file.setFileTime(accessed, QFileDevice::FileAccessTime))
-        return false;
-    file.setFileTime(created, QFileDevice::FileBirthTime);
-    return true;
-}
-
-// Failures are ignored: an item keeps the times of its writing then. Folders
-// cannot be opened as files and always keep them.
-void setFileTimes(const QString &path, archive_entry *entry)
-{
-    if (!archive_entry_mtime_is_set(entry))
-        return;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    const QDateTime modified = timeOf(archive_entry_mtime(entry), archive_entry_mtime_nsec(entry));
-    if (!setTimes(file, modified, modified, modified))
-        return;
-    if (archive_entry_ctime_is_set(entry) && archive_entry_atime_is_set(entry)) {
-        setTimes(file, timeOf(archive_entry_ctime(entry), archive_entry_ctime_nsec(entry)),
-                 timeOf(archive_entry_atime(entry), archive_entry_atime_nsec(entry)), modified);
+    using namespace NArchive::NExtract::NOperationResult;
+    switch (result) {
+    case kUnsupportedMethod:
+        return QStringLiteral("unsupported method");
+    case kDataError:
+        return QStringLiteral("data error");
+    case kCRCError:
+        return QStringLiteral("CRC error");
+    case kUnavailable:
+        return QStringLiteral("data unavailable");
+    case kUnexpectedEnd:
+        return QStringLiteral("unexpected end of data");
+    case kDataAfterEnd:
+        return QStringLiteral("data after the end of the item");
+    case kIsNotArc:
+        return QStringLiteral("not an archive");
+    case kHeadersError:
+        return QStringLiteral("headers error");
+    case kWrongPassword:
+        return QStringLiteral("encrypted");
+    default:
+        return QStringLiteral("result %1").arg(result);
     }
+}
+
+// Whether the format lists a path among its item properties; the single item
+// of a compressed file has none and is named after the archive.
+bool formatStoresNames(IInArchive *archive)
+{
+    UInt32 count = 0;
+    if (archive->GetNumberOfProperties(&count) != S_OK)
+        return true;
+    for (UInt32 i = 0; i < count; ++i) {
+        BSTR name = nullptr;
+        PROPID property = 0;
+        VARTYPE type = 0;
+        if (archive->GetPropertyInfo(i, &name, &property, &type) != S_OK)
+            continue;
+        ::SysFreeString(name);
+        if (property == kpidPath)
+            return true;
+    }
+    return false;
+}
+
+bool fileTime(const CPropVariant &value, CFiTime *time)
+{
+    if (value.vt != VT_FILETIME)
+        return false;
+#ifdef _WIN32
+    *time = value.filetime;
+    return true;
+#else
+    return FILETIME_To_timespec(value.filetime, *time);
+#endif
 }
 
 } // namespace
@@ -100,169 +108,246 @@ ExtractCallbackImpl::ExtractCallbackImpl(ExtractCallback *callback) : m_callback
 
 ExtractCallbackImpl::~ExtractCallbackImpl() = default;
 
-bool ExtractCallbackImpl::extractAll(OpenArchiveInfo *info)
+void ExtractCallbackImpl::setArc(const CArc *archive)
 {
-    m_arc = info->arc;
-    setTotal(info->totalSize);
-    archive_entry *entry = info->firstEntry;
-    int status = info->firstStatus;
-    for (quint32 index = 0;; ++index) {
-        if (index > 0)
-            status = archive_read_next_header(m_arc, &entry);
-        if (status == ARCHIVE_EOF)
-            return true;
-        if (status != ARCHIVE_OK) {
-            qDebug() << "Could not read item" << index << libraryError(m_arc);
-            return false;
-        }
-        if (!info->rawItemName.isEmpty())
-            archive_entry_update_pathname_utf8(entry, info->rawItemName.toUtf8().constData());
-
-        std::unique_ptr<QIODeviceSequentialOutStream> stream;
-        if (!getStream(index, entry, &stream))
-            return false;
-        if (stream) {
-            const bool written = writeData(stream.get());
-            stream.reset();
-            if (!written) {
-                // Nothing of a damaged item stays, not even the folder made for it.
-                QFile::remove(m_currentFile);
-                m_itemFolder.reset();
-                return false;
-            }
-            m_itemFolder->keep();
-            m_itemFolder.reset();
-        }
-        if (!setOperationResult(entry))
-            return false;
-    }
+    m_arc = archive;
+    m_namesStored = formatStoresNames(archive->Archive);
 }
 
-bool ExtractCallbackImpl::setCompleted(quint64 completed)
+Z7_COM7F_IMF(ExtractCallbackImpl::SetTotal(UInt64 size))
 {
-    m_completed = completed;
-    return m_total == 0 || m_callback->progressUpdated(m_completed, m_total);
+    m_total = size;
+    return S_OK;
 }
 
-QString ExtractCallbackImpl::itemFile(const QString &path) const
+Z7_COM7F_IMF(ExtractCallbackImpl::SetCompleted(const UInt64 *completeValue))
 {
-    return QFileInfo(QStringLiteral("%1/%2").arg(m_targetDirectory, path)).absoluteFilePath();
+    if (!completeValue)
+        return S_OK;
+    m_completed = *completeValue;
+    return m_total == 0 ? S_OK : m_callback->progressUpdated(m_completed, m_total);
 }
 
-bool ExtractCallbackImpl::getStream(quint32 index, archive_entry *entry,
-                                    std::unique_ptr<QIODeviceSequentialOutStream> *stream)
+Z7_COM7F_IMF(ExtractCallbackImpl::GetStream(UInt32 index, ISequentialOutStream **outStream,
+                                            Int32 /*askExtractMode*/))
 {
-    stream->reset();
+    *outStream = nullptr;
+    dropCurrentItem();
     if (m_targetDirectory.isEmpty())
-        return false;
+        return E_FAIL;
+    const HRESULT prepared = prepareItem(index, outStream);
+    if (prepared != S_OK)
+        dropCurrentItem();
+    return prepared;
+}
+
+HRESULT ExtractCallbackImpl::itemProperty(PROPID property, PROPVARIANT *value) const
+{
+    return m_arc->Archive->GetProperty(m_currentIndex, property, value);
+}
+
+HRESULT ExtractCallbackImpl::prepareItem(UInt32 index, ISequentialOutStream **outStream)
+{
     m_currentIndex = index;
-    QString path;
-    if (!storedPath(entry, &path)) {
-        qDebug() << "Could not read the path of item" << m_currentIndex;
-        return false;
+    UString storedPath;
+    if (m_arc->GetItem_Path(index, storedPath) != S_OK) {
+        qDebug() << "Could not read the path of item" << index;
+        return E_FAIL;
     }
+    const QString path = QString::fromWCharArray(storedPath.Ptr(), int(storedPath.Len()))
+                             .replace(QLatin1Char('\\'), QLatin1Char('/'));
+    m_currentFile =
+        QFileInfo(QStringLiteral("%1/%2").arg(m_targetDirectory, path)).absoluteFilePath();
     if (leavesTargetDirectory(path)) {
         qDebug() << "Item path leads out of the target directory:" << path;
-        return false;
+        return E_FAIL;
     }
-    m_currentFile = itemFile(path);
-    if (archive_entry_filetype(entry) == AE_IFLNK) {
+
+    bool isFolder = false;
+    bool isAnti = false;
+    CPropVariant storedName, attributes, symbolicLink, hardLink;
+    if (Archive_IsItem_Dir(m_arc->Archive, index, isFolder) != S_OK ||
+        m_arc->IsItem_Anti(index, isAnti) != S_OK || itemProperty(kpidPath, &storedName) != S_OK ||
+        itemProperty(kpidAttrib, &attributes) != S_OK ||
+        itemProperty(kpidSymLink, &symbolicLink) != S_OK ||
+        itemProperty(kpidHardLink, &hardLink) != S_OK) {
+        qDebug() << "Could not read the properties of item" << index << path;
+        return E_FAIL;
+    }
+    m_currentIsFolder = isFolder;
+    const bool unixLink = attributes.vt == VT_UI4 && (attributes.ulVal & unixExtension) &&
+                          (attributes.ulVal & unixFileTypeMask) == unixSymbolicLink;
+    if (unixLink || symbolicLink.vt == VT_BSTR || hardLink.vt == VT_BSTR) {
         qDebug() << tr("Creating a link from archive is not implemented for windows. Link "
                        "filename: %1")
                         .arg(m_currentFile);
-        return false;
+        return E_FAIL;
+    }
+    // An item that would delete a file on extraction.
+    if (isAnti) {
+        qDebug() << "Deletion items are not supported:" << path;
+        return E_FAIL;
+    }
+    // A file without a name of its own would take the target directory's place
+    // or a name made up from the archive's.
+    const bool nameless =
+        m_namesStored && (storedName.vt != VT_BSTR || !storedName.bstrVal || !*storedName.bstrVal);
+    if (!isFolder &&
+        (nameless || QDir::cleanPath(QStringLiteral("./") + path) == QLatin1String("."))) {
+        qDebug() << "File item without a name:" << path;
+        return E_FAIL;
     }
 
-    const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR;
-    // A file without a name of its own would take the target directory's place.
-    if (!isFolder && QDir::cleanPath(QStringLiteral("./") + path) == QLatin1String(".")) {
-        qDebug() << "File item without a name:" << path;
-        return false;
-    }
     try {
         const QFileInfo item(m_currentFile);
         auto guard = std::make_unique<DirectoryGuard>(item.path());
         const QStringList created = guard->createMissing();
+        m_currentFolder = std::move(guard);
         if (isFolder) {
             QDir(item.path()).mkdir(item.fileName());
             if (!QFileInfo(m_currentFile).isDir()) {
-                qDebug() << "Could not create folder item" << m_currentFile;
-                return false;
+                qDebug() << "Could not create folder item" << m_currentFile
+                         << "a file of that name is in the way";
+                return E_FAIL;
             }
         }
         for (const QString &folder : created)
             m_callback->fileStarted(folder);
-        if (!isFolder && !m_callback->approveFile(m_currentFile)) {
-            qDebug() << "File not approved" << m_currentFile;
-            return false;
-        }
-        m_callback->fileStarted(m_currentFile);
-        if (!isFolder) {
-            auto output = std::make_unique<QIODeviceSequentialOutStream>(new QFile(m_currentFile));
-            if (output->hasError()) {
-                qDebug() << "Could not open" << m_currentFile << output->errorString();
-                return false;
-            }
-            *stream = std::move(output);
-            // The folder is kept once the item's data are written.
-            m_itemFolder = std::move(guard);
-            return true;
-        }
-        guard->keep();
-        return true;
     } catch (const SevenZipException &e) {
         qDebug() << "Could not prepare" << m_currentFile << e.message();
-        return false;
+        return E_FAIL;
     }
+    if (!isFolder && !m_callback->approveFile(m_currentFile)) {
+        qDebug() << "File not approved" << m_currentFile;
+        return E_FAIL;
+    }
+    m_callback->fileStarted(m_currentFile);
+    if (isFolder)
+        return S_OK;
+
+    // A read-only file from an earlier run is replaced like any other.
+    const QFileInfo existing(m_currentFile);
+    if (existing.isFile() && !existing.isWritable())
+        QFile::setPermissions(m_currentFile, existing.permissions() | QFile::WriteUser);
+    m_currentStream = new QIODeviceSequentialOutStream(new QFile(m_currentFile));
+    m_currentStreamReference = m_currentStream;
+    if (m_currentStream->hasError()) {
+        qDebug() << "Could not open" << m_currentFile << m_currentStream->errorString();
+        // Whatever is at that path is not ours to remove.
+        m_currentStream = nullptr;
+        m_currentStreamReference.Release();
+        return E_FAIL;
+    }
+    m_currentFileCreated = true;
+    *outStream = m_currentStreamReference;
+    (*outStream)->AddRef();
+    return S_OK;
 }
 
-bool ExtractCallbackImpl::writeData(QIODeviceSequentialOutStream *stream)
+Z7_COM7F_IMF(ExtractCallbackImpl::PrepareOperation(Int32 /*askExtractMode*/))
 {
-    quint64 written = 0;
-    for (;;) {
-        const void *block = nullptr;
-        size_t size = 0;
-        la_int64_t offset = 0;
-        const int status = archive_read_data_block(m_arc, &block, &size, &offset);
-        if (status == ARCHIVE_EOF)
-            return true;
-        // A warning here is a bad checksum: the item's data is damaged.
-        if (status != ARCHIVE_OK) {
-            qDebug() << "Damaged item" << m_currentFile << libraryError(m_arc);
-            return false;
-        }
-        if (quint64(offset) != written) {
-            qDebug() << "Damaged item" << m_currentFile << "data out of order at" << offset;
-            return false;
-        }
-        quint64 processed = 0;
-        if (!stream->write(block, size, &processed) || processed != size) {
-            qDebug() << "Could not write" << m_currentFile << stream->errorString();
-            return false;
-        }
-        written += size;
-        if (!setCompleted(quint64(archive_filter_bytes(m_arc, -1)))) {
-            qDebug() << "Extraction stopped at" << m_currentFile;
-            return false;
-        }
-    }
+    return S_OK;
 }
 
-bool ExtractCallbackImpl::setOperationResult(archive_entry *entry)
+Z7_COM7F_IMF(ExtractCallbackImpl::SetOperationResult(Int32 opRes))
 {
     if (m_targetDirectory.isEmpty())
-        return true;
-    QFile::Permissions permissions;
-    const bool hasPermissions = unixPermissions(archive_entry_mode(entry), &permissions);
-    QString path;
-    if (!storedPath(entry, &path))
-        return false;
-    const QString file = itemFile(path);
-    if (!file.isEmpty())
-        setFileTimes(file, entry);
-    if (hasPermissions)
-        QFile::setPermissions(file, permissions);
-    return true;
+        return S_OK;
+    const HRESULT finished = finishItem(opRes);
+    if (finished == S_OK) {
+        if (m_currentFolder)
+            m_currentFolder->keep();
+        m_currentFolder.reset();
+        m_currentFile.clear();
+        m_currentFileCreated = false;
+    } else {
+        dropCurrentItem();
+    }
+    return finished;
+}
+
+HRESULT ExtractCallbackImpl::finishItem(Int32 operationResult)
+{
+    if (m_currentStream) {
+        const bool closed = m_currentStream->close();
+        const QString error = m_currentStream->errorString();
+        m_currentStream = nullptr;
+        m_currentStreamReference.Release();
+        if (!closed) {
+            qDebug() << "Could not write" << m_currentFile << error;
+            return E_FAIL;
+        }
+    }
+    if (operationResult != NArchive::NExtract::NOperationResult::kOK) {
+        qDebug() << "Damaged item" << m_currentFile << operationResultText(operationResult);
+        return E_FAIL;
+    }
+
+    CPropVariant attributes, created, accessed, modified;
+    if (itemProperty(kpidAttrib, &attributes) != S_OK ||
+        itemProperty(kpidCTime, &created) != S_OK || itemProperty(kpidATime, &accessed) != S_OK ||
+        itemProperty(kpidMTime, &modified) != S_OK) {
+        qDebug() << "Could not read the properties of" << m_currentFile;
+        return E_FAIL;
+    }
+
+    // Failing to set times is no failure: the file keeps the times of its
+    // writing then. Folders keep theirs.
+    CFiTime times[3];
+    if (!m_currentIsFolder && fileTime(modified, &times[2])) {
+        const bool allStored = fileTime(created, &times[0]) && fileTime(accessed, &times[1]);
+        if (!allStored)
+            times[0] = times[1] = times[2];
+        NWindows::NFile::NIO::COutFile file;
+        if (file.Open_EXISTING(us2fs(UString(m_currentFile.toStdWString().c_str()))) &&
+            file.SetTime(&times[0], &times[1], &times[2]))
+            file.Close();
+    }
+
+    if (attributes.vt == VT_UI4 && (attributes.ulVal & unixExtension)) {
+        const QFile::Permissions permissions = unixPermissions(attributes.ulVal);
+        if (m_currentIsFolder)
+            m_folderPermissions.append({m_currentFile, permissions});
+        else if (!QFile::setPermissions(m_currentFile, permissions))
+            qDebug() << "Could not set the permissions of" << m_currentFile;
+    }
+    return S_OK;
+}
+
+void ExtractCallbackImpl::abandonCurrentItem()
+{
+    if (m_currentStream && m_currentStream->hasError())
+        qDebug() << "Could not write" << m_currentFile << m_currentStream->errorString();
+    dropCurrentItem();
+}
+
+void ExtractCallbackImpl::dropCurrentItem()
+{
+    if (m_currentStream) {
+        m_currentStream->close();
+        m_currentStream = nullptr;
+        m_currentStreamReference.Release();
+    }
+    if (m_currentFileCreated)
+        QFile::remove(m_currentFile);
+    m_currentFileCreated = false;
+    m_currentFolder.reset();
+    m_currentFile.clear();
+}
+
+void ExtractCallbackImpl::applyFolderPermissions()
+{
+    // Innermost first, so that a folder that cannot be entered any more never
+    // hides one below it.
+    std::stable_sort(m_folderPermissions.begin(), m_folderPermissions.end(),
+                     [](const FolderPermissions &a, const FolderPermissions &b) {
+                         return a.path.size() > b.path.size();
+                     });
+    for (const FolderPermissions &folder : qAsConst(m_folderPermissions)) {
+        if (!QFile::setPermissions(folder.path, folder.permissions))
+            qDebug() << "Could not set the permissions of" << folder.path;
+    }
+    m_folderPermissions.clear();
 }
 
 } // namespace Lib7z

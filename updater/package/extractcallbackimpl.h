@@ -1,54 +1,83 @@
 #pragma once
 
+#include "CPP/Common/Common.h"
+// 7-Zip's other headers expect its Common.h before them.
+#include "CPP/7zip/Archive/IArchive.h"
+#include "CPP/Common/MyCom.h"
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QString>
+#include <QVector>
 #include <memory>
 
-struct archive;
-struct archive_entry;
+class CArc;
 
 namespace Lib7z {
 
 class DirectoryGuard;
 class ExtractCallback;
-class OpenArchiveInfo;
 class QIODeviceSequentialOutStream;
 
-// The per-item work of an extraction: for each entry of the archive, in the
-// archive's order, the output is prepared (getStream), the data is written,
-// and times and permissions are put on the result (setOperationResult).
-class ExtractCallbackImpl
+// The library's extract callback: for each item the library asks for an
+// output stream (GetStream), writes the data, and reports the result
+// (SetOperationResult), where times and permissions are put on the file.
+class ExtractCallbackImpl final : public IArchiveExtractCallback, public CMyUnknownImp
 {
     Q_DECLARE_TR_FUNCTIONS(ExtractCallbackImpl)
+    Z7_COM_UNKNOWN_IMP_1(IArchiveExtractCallback)
 
 public:
     explicit ExtractCallbackImpl(ExtractCallback *callback);
     ~ExtractCallbackImpl();
 
+    Z7_IFACE_COM7_IMP(IProgress)
+    Z7_IFACE_COM7_IMP(IArchiveExtractCallback)
+
     void setTargetDirectory(const QString &directory) { m_targetDirectory = directory; }
-    // Unpacks every item of the opened archive; false at the first item that fails.
-    bool extractAll(OpenArchiveInfo *info);
+    // The opened archive whose items the next extract call writes.
+    void setArc(const CArc *archive);
+    // After an extract call that failed inside the library (a write error, a
+    // stop): the item being written goes, with the folder made for it.
+    void abandonCurrentItem();
+    // Folders get their permissions once their contents are written, so that
+    // a read-only folder can still be filled.
+    void applyFolderPermissions();
 
 private:
-    Q_DISABLE_COPY(ExtractCallbackImpl)
+    Z7_CLASS_NO_COPY(ExtractCallbackImpl)
 
-    void setTotal(quint64 total) { m_total = total; }
-    bool setCompleted(quint64 completed);
-    bool getStream(quint32 index, archive_entry *entry,
-                   std::unique_ptr<QIODeviceSequentialOutStream> *stream);
-    bool writeData(QIODeviceSequentialOutStream *stream);
-    bool setOperationResult(archive_entry *entry);
-    // The absolute path of an item path below the target directory.
-    QString itemFile(const QString &path) const;
+    struct FolderPermissions
+    {
+        QString path;
+        QFile::Permissions permissions;
+    };
+
+    HRESULT prepareItem(UInt32 index, ISequentialOutStream **outStream);
+    HRESULT finishItem(Int32 operationResult);
+    HRESULT itemProperty(PROPID property, PROPVARIANT *value) const;
+    // Nothing of a failed item stays: the file and the folder made for it go.
+    void dropCurrentItem();
 
     ExtractCallback *m_callback;
-    quint32 m_currentIndex = 0;
-    archive *m_arc = nullptr;
-    quint64 m_total = 0;
-    quint64 m_completed = 0;
+    UInt32 m_currentIndex = 0;
+    const CArc *m_arc = nullptr;
+    UInt64 m_total = 0;
+    UInt64 m_completed = 0;
     QString m_targetDirectory;
+
+    // Whether the archive's format stores item names (a compressed file's
+    // single item is named after the archive instead).
+    bool m_namesStored = false;
     QString m_currentFile;
-    std::unique_ptr<DirectoryGuard> m_itemFolder;
+    bool m_currentIsFolder = false;
+    // Whether the item's file was opened here: only then it is removed when
+    // the item fails.
+    bool m_currentFileCreated = false;
+    CMyComPtr<ISequentialOutStream> m_currentStreamReference;
+    QIODeviceSequentialOutStream *m_currentStream = nullptr;
+    std::unique_ptr<DirectoryGuard> m_currentFolder;
+    QVector<FolderPermissions> m_folderPermissions;
 };
 
 } // namespace Lib7z

@@ -1,33 +1,27 @@
 #include "lib7z.h"
 
+#include "CPP/7zip/Common/CreateCoder.h"
 #include "directoryguard.h"
 #include "extractcallbackimpl.h"
 #include "openarchiveinfocleaner.h"
 #include "qiodeviceinstream.h"
+#include "volumeopencallback.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
-#include <archive.h>
-#ifndef Q_OS_WIN
-#include <locale.h>
-#endif
-#include <vector>
 
 namespace Lib7z {
 
 namespace {
 
-using SupportFunction = int (*)(archive *);
-
 struct ArchiveCache
 {
     QMutex mutex;
     QHash<QIODevice *, OpenArchiveInfo *> archives;
-    std::vector<SupportFunction> formats;
+    bool registered = false;
 };
 
 ArchiveCache &cache()
@@ -36,130 +30,154 @@ ArchiveCache &cache()
     return instance;
 }
 
-#ifdef Q_OS_WIN
-// libarchive hands out wide-character names on Windows: nothing to switch.
-class Utf8Names
-{
-public:
-    Utf8Names() {}
-};
-#else
-// libarchive turns the UTF-16 names of 7z items into the character set of the
-// C locale, and under the plain "C" locale every non-ASCII name is lost. The
-// facade switches the calling thread alone to UTF-8 while it reads names.
-class Utf8Names
-{
-public:
-    Utf8Names()
-    {
-        locale_t base = duplocale(uselocale(locale_t(nullptr)));
-        if (!base)
-            return;
-        m_locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
-        if (!m_locale) {
-            freelocale(base);
-            return;
-        }
-        m_previous = uselocale(m_locale);
-    }
-    ~Utf8Names()
-    {
-        if (!m_locale)
-            return;
-        uselocale(m_previous);
-        freelocale(m_locale);
-    }
-
-private:
-    Q_DISABLE_COPY(Utf8Names)
-
-    locale_t m_locale = locale_t(nullptr);
-    locale_t m_previous = locale_t(nullptr);
-};
-#endif
-
 // The texts are marked for translation where they are thrown.
 SevenZipException openFailure(const char *text)
 {
     return SevenZipException(QCoreApplication::translate("OpenArchiveInfo", text));
 }
 
-void logLibraryError(archive *arc)
+QString resultText(HRESULT result)
 {
-    qDebug() << "archive error" << QString::fromUtf8(archive_error_string(arc));
-}
-
-// All volumes of a split archive, when the device is the first one ("x.001").
-QStringList splitVolumes(QIODevice *device)
-{
-    const auto file = qobject_cast<QFile *>(device);
-    if (!file || !file->fileName().endsWith(QLatin1String(".001")))
-        return {};
-    const QString stem = file->fileName().chopped(3);
-    QStringList volumes;
-    for (int number = 1; number <= 999; ++number) {
-        const QString volume = stem + QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0'));
-        if (!QFileInfo(volume).isFile())
-            break;
-        volumes.append(volume);
+    switch (result) {
+    case S_FALSE:
+        return QStringLiteral("not an archive of a known format");
+    case E_ABORT:
+        return QStringLiteral("stopped");
+    case E_OUTOFMEMORY:
+        return QStringLiteral("out of memory");
+    case E_NOTIMPL:
+        return QStringLiteral("not supported");
+    case E_INVALIDARG:
+        return QStringLiteral("invalid argument");
+    case E_FAIL:
+        return QStringLiteral("failed, for the reason logged before");
+    default:
+        return QStringLiteral("error 0x%1").arg(quint32(result), 8, 16, QLatin1Char('0'));
     }
-    return volumes;
 }
 
-int openVolumes(OpenArchiveInfo *info)
+// What the library found wrong with an archive it opened or recognised;
+// empty when nothing.
+QString archiveProblems(const CArcErrorInfo &info)
 {
-    std::vector<QByteArray> names;
-    for (const QString &volume : qAsConst(info->volumes)) {
-        names.push_back(QFile::encodeName(volume));
-        info->totalSize += quint64(QFileInfo(volume).size());
+    static const struct
+    {
+        UInt32 flag;
+        const char *text;
+    } flagTexts[] = {
+        {kpv_ErrorFlags_IsNotArc, "not an archive"},
+        {kpv_ErrorFlags_HeadersError, "headers error"},
+        {kpv_ErrorFlags_EncryptedHeadersError, "encrypted headers"},
+        {kpv_ErrorFlags_UnavailableStart, "unavailable start"},
+        {kpv_ErrorFlags_UnconfirmedStart, "unconfirmed start"},
+        {kpv_ErrorFlags_UnexpectedEnd, "unexpected end"},
+        {kpv_ErrorFlags_DataAfterEnd, "data after the end"},
+        {kpv_ErrorFlags_UnsupportedMethod, "unsupported method"},
+        {kpv_ErrorFlags_UnsupportedFeature, "unsupported feature"},
+        {kpv_ErrorFlags_DataError, "data error"},
+        {kpv_ErrorFlags_CrcError, "CRC error"},
+    };
+    QStringList problems;
+    const UInt32 flags = info.ErrorFlags | info.WarningFlags;
+    for (const auto &flagText : flagTexts) {
+        if (flags & flagText.flag)
+            problems.append(QLatin1String(flagText.text));
     }
-    std::vector<const char *> list;
-    for (const QByteArray &name : names)
-        list.push_back(name.constData());
-    list.push_back(nullptr);
-    return archive_read_open_filenames(info->arc, list.data(), 256 * 1024);
+    if (info.ThereIsTail)
+        problems.append(QStringLiteral("data after the end of the archive"));
+    for (const UString *message : {&info.ErrorMessage, &info.WarningMessage}) {
+        if (!message->IsEmpty())
+            problems.append(QString::fromWCharArray(message->Ptr(), int(message->Len())));
+    }
+    return problems.join(QStringLiteral(", "));
 }
 
-OpenArchiveInfo *openArchive(QIODevice *device, const std::vector<SupportFunction> &formats)
+UString toUString(const QString &text)
+{
+    return UString(text.toStdWString().c_str());
+}
+
+OpenArchiveInfo *openArchive(QIODevice *device, bool registered)
 {
     auto info = std::make_unique<OpenArchiveInfo>();
-    info->arc = archive_read_new();
-    if (!info->arc || formats.empty())
+    if (!registered || info->codecs->Load() != S_OK)
         throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not load codecs"));
-    for (SupportFunction enable : formats) {
-        if (enable(info->arc) < ARCHIVE_WARN)
-            throw openFailure(
-                QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not retrieve default format"));
-    }
+    if (!info->codecs->FindFormatForArchiveType(UString(), info->formatIndices))
+        throw openFailure(
+            QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not retrieve default format"));
 
-    info->volumes = splitVolumes(device);
-    int opened = ARCHIVE_FATAL;
-    if (info->volumes.size() > 1) {
-        opened = openVolumes(info.get());
-    } else if (device) {
-        info->inStream = std::make_unique<QIODeviceInStream>(device);
-        info->inStream->attachTo(info->arc);
-        info->totalSize = quint64(qMax<qint64>(device->size(), 0));
-        opened = archive_read_open1(info->arc);
-    }
-    if (opened != ARCHIVE_OK) {
-        logLibraryError(info->arc);
+    if (!device)
+        throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
+    const auto volumes = new VolumeOpenCallback(device);
+    info->openCallback = volumes;
+    info->inStream = new QIODeviceInStream(device);
+    // No types: every registered format, by signature and by the file's name.
+    CObjectVector<COpenType> types;
+    CIntVector excluded;
+    CObjectVector<CProperty> properties;
+    COpenOptions options;
+    options.codecs = info->codecs;
+    options.types = &types;
+    options.excludedFormats = &excluded;
+    options.props = &properties;
+    options.stream = info->inStream;
+    options.callback = info->openCallback;
+    // The single item of a compressed file is named after the file.
+    options.filePath = toUString(volumes->fileName());
+    info->archiveLink = std::make_unique<CArchiveLink>();
+    const HRESULT opened = info->archiveLink->Open(options);
+    const CObjectVector<CArc> &chain = info->archiveLink->Arcs;
+    if (opened != S_OK && opened != S_FALSE) {
+        qDebug() << "Could not open archive:" << resultText(opened);
         throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
     }
-
-    info->firstStatus = archive_read_next_header(info->arc, &info->firstEntry);
-    if (info->firstStatus < ARCHIVE_WARN) {
-        logLibraryError(info->arc);
-        throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
-    }
-    if (archive_format(info->arc) == ARCHIVE_FORMAT_RAW) {
-        // Plain bytes that no filter decompressed are no archive at all.
-        if (archive_filter_count(info->arc) < 2)
+    if (chain.IsEmpty()) {
+        const CArcErrorInfo &failure = info->archiveLink->NonOpen_ErrorInfo;
+        // A format that took the data for its own but could not read it.
+        const bool recognised =
+            failure.IsArc_After_NonOpen() ||
+            (failure.ErrorFormatIndex >= 0 && !(failure.ErrorFlags & kpv_ErrorFlags_IsNotArc));
+        if (!recognised)
             throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "No CArc found"));
-        if (const auto file = qobject_cast<QFile *>(device))
-            info->rawItemName = QFileInfo(file->fileName()).completeBaseName();
+        qDebug() << "Could not open archive:" << archiveProblems(failure);
+        throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
+    }
+    // An archive that opens with warnings is damaged: unpacking it could
+    // write a part of the packet as if it were the whole.
+    for (unsigned i = 0; i < chain.Size(); ++i) {
+        const QString problems = archiveProblems(chain[i].ErrorInfo);
+        if (!problems.isEmpty()) {
+            qDebug() << "Damaged archive:" << problems;
+            throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
+        }
     }
     return info.release();
+}
+
+// Every format and coder a packet may use; a build that lacks one is broken.
+void checkRegistrations()
+{
+    const char *const formats[] = {"7z", "lzma", "lzma86", "xz", "Split"};
+    const char *const coders[] = {"Copy", "LZMA", "LZMA2", "BCJ",   "BCJ2",  "PPC",  "IA64",
+                                  "ARM",  "ARMT", "SPARC", "Swap2", "Swap4", "Delta"};
+    CCodecs *codecs = new CCodecs;
+    CMyComPtr<IUnknown> codecsReference = codecs;
+    if (codecs->Load() != S_OK) {
+        qDebug() << "Could not load the archive formats";
+        return;
+    }
+    for (const char *format : formats) {
+        if (codecs->FindFormatForArchiveType(UString(format)) < 0)
+            qDebug() << "Archive format missing from this build:" << format;
+    }
+    for (const char *coder : coders) {
+        CMethodId id = 0;
+        UInt32 streams = 0;
+        bool filter = false;
+        if (FindMethod_Index(EXTERNAL_CODECS_LOC_VARS AString(coder), false, id, streams, filter) <
+            0)
+            qDebug() << "Archive coder missing from this build:" << coder;
+    }
 }
 
 } // namespace
@@ -168,10 +186,12 @@ void registerArchiveCodecs()
 {
     ArchiveCache &archives = cache();
     QMutexLocker locker(&archives.mutex);
-    if (!archives.formats.empty())
+    if (archives.registered)
         return;
-    archives.formats = {archive_read_support_format_7zip, archive_read_support_format_raw,
-                        archive_read_support_filter_xz, archive_read_support_filter_lzma};
+    // The library registers its formats and coders as the program starts;
+    // here they are only checked, once.
+    checkRegistrations();
+    archives.registered = true;
 }
 
 bool extractToDirectory(QIODevice *archive, const QString &directory, ExtractCallback *callback)
@@ -187,35 +207,34 @@ bool extractToDirectory(QIODevice *archive, const QString &directory, ExtractCal
     DirectoryGuard outputParent(QFileInfo(directory).absolutePath());
     outputParent.createMissing();
 
-    const Utf8Names utf8Names;
     OpenArchiveInfo *info = openArchiveFor(archive);
-    const bool extracted = impl->extractAll(info);
-    info->spent = true;
-    if (extracted)
-        outputParent.keep();
-    return extracted;
+    // The last archive of the chain holds the items: a split archive's only
+    // item is the archive it joins, which is not written itself.
+    const CArc &arc = info->archiveLink->Arcs.Back();
+    impl->setArc(&arc);
+    const HRESULT result = arc.Archive->Extract(nullptr, UInt32(-1), 0, impl);
+    if (result != S_OK) {
+        impl->abandonCurrentItem();
+        qDebug() << "Extraction failed:" << resultText(result);
+        return false;
+    }
+    impl->applyFolderPermissions();
+    outputParent.keep();
+    return true;
 }
 
 OpenArchiveInfo *openArchiveFor(QIODevice *device)
 {
     ArchiveCache &archives = cache();
     QMutexLocker locker(&archives.mutex);
-    OpenArchiveInfo *cached = archives.archives.value(device);
-    if (cached && !cached->spent)
+    if (OpenArchiveInfo *cached = archives.archives.value(device))
         return cached;
 
-    const Utf8Names utf8Names;
-    std::unique_ptr<OpenArchiveInfo> info(openArchive(device, archives.formats));
-    if (cached) {
-        // A spent record hands its cleaner, already watching the device, on.
-        std::swap(info->cleaner, cached->cleaner);
-        delete archives.archives.take(device);
-    } else {
-        info->cleaner = new OpenArchiveInfoCleaner(device);
-        info->cleaner->moveToThread(device->thread());
-        QObject::connect(device, SIGNAL(destroyed(QObject *)), info->cleaner,
-                         SLOT(deviceDestroyed(QObject *)));
-    }
+    std::unique_ptr<OpenArchiveInfo> info(openArchive(device, archives.registered));
+    info->cleaner = new OpenArchiveInfoCleaner(device);
+    info->cleaner->moveToThread(device->thread());
+    QObject::connect(device, SIGNAL(destroyed(QObject *)), info->cleaner,
+                     SLOT(deviceDestroyed(QObject *)));
     archives.archives.insert(device, info.get());
     return info.release();
 }

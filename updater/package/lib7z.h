@@ -8,11 +8,12 @@
 
 class QIODevice;
 
-// A small facade that reads 7z archives (and xz / lzma compressed files and
-// split 7z volumes) with libarchive and unpacks them through Qt files.
+// A small facade over 7-Zip's archive code that reads 7z archives (and lzma,
+// lzma86 and xz compressed files and split 7z volumes) from a QIODevice and
+// unpacks them through Qt files.
 namespace Lib7z {
 
-// Enables the formats and filters the facade reads. Idempotent, thread-safe.
+// Makes the formats and coders the facade reads ready. Idempotent, thread-safe.
 void registerArchiveCodecs();
 
 // Unpacks every item of the archive on the device into the directory. Returns

@@ -1,21 +1,20 @@
 #include "openarchiveinfo.h"
 
 #include "openarchiveinfocleaner.h"
-#include "qiodeviceinstream.h"
-
-#include <archive.h>
 
 namespace Lib7z {
 
-OpenArchiveInfo::OpenArchiveInfo() = default;
+OpenArchiveInfo::OpenArchiveInfo() : codecs(new CCodecs), m_codecsReference(codecs) {}
 
+// The opened archives go before the registry and the streams they use.
 OpenArchiveInfo::~OpenArchiveInfo()
 {
     if (cleaner)
         cleaner->deleteLater();
-    if (arc)
-        archive_read_free(arc);
-    inStream.reset();
+    archiveLink.reset();
+    m_codecsReference.Release();
+    inStream.Release();
+    openCallback.Release();
 }
 
 } // namespace Lib7z

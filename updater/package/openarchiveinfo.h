@@ -1,41 +1,40 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-#include <memory>
+#include "CPP/Common/Common.h"
+// 7-Zip's other headers expect its Common.h before them.
+#include "CPP/7zip/UI/Common/LoadCodecs.h"
+#include "CPP/7zip/UI/Common/OpenArchive.h"
+#include "CPP/Common/MyCom.h"
 
-struct archive;
-struct archive_entry;
+#include <QtGlobal>
+#include <memory>
 
 namespace Lib7z {
 
 class OpenArchiveInfoCleaner;
-class QIODeviceInStream;
 
-// One opened archive of a device. libarchive reads forward only, so the
-// record keeps the first header that opening read, and an extraction marks
-// the record spent; the next use of the device opens the archive again.
+// One opened archive of a device: the codec registry, the formats tried, the
+// chain of opened archives (a split archive holds the archive it joins) and
+// the streams they read. Several extractions may use one record.
 class OpenArchiveInfo
 {
 public:
+    // Creates an empty codec registry; opening the archive fills the rest.
     OpenArchiveInfo();
     ~OpenArchiveInfo();
 
-    archive *arc = nullptr;
-    std::unique_ptr<QIODeviceInStream> inStream;
+    CCodecs *codecs;
+    CIntVector formatIndices;
+    std::unique_ptr<CArchiveLink> archiveLink;
+    CMyComPtr<IInStream> inStream;
+    // Names the archive and keeps the other volumes of a split archive open.
+    CMyComPtr<IArchiveOpenCallback> openCallback;
     OpenArchiveInfoCleaner *cleaner = nullptr;
-    // Split volumes are read by libarchive itself, from their file names.
-    QStringList volumes;
-    // The first header, read while opening, and the status of reading it.
-    archive_entry *firstEntry = nullptr;
-    int firstStatus = 0;
-    // Name for the single item of a compressed file that is not an archive.
-    QString rawItemName;
-    quint64 totalSize = 0;
-    bool spent = false;
 
 private:
     Q_DISABLE_COPY(OpenArchiveInfo)
+
+    CMyComPtr<IUnknown> m_codecsReference;
 };
 
 } // namespace Lib7z

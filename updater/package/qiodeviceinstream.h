@@ -1,47 +1,36 @@
 #pragma once
 
-#include <QByteArray>
+#include "CPP/Common/Common.h"
+// 7-Zip's other headers expect its Common.h before them.
+#include "CPP/7zip/IStream.h"
+#include "CPP/Common/MyCom.h"
+
 #include <QIODevice>
 #include <QPointer>
-#include <archive.h>
 
 namespace Lib7z {
 
-// The archive's input: reads, skips and seeks on a QIODevice that someone else
-// owns, and feeds libarchive through its read, skip and seek callbacks.
-class QIODeviceInStream
+// The archive's input for the library: reads and seeks on a QIODevice that
+// someone else owns and that may go away first (reads then fail).
+class QIODeviceInStream final : public IInStream, public CMyUnknownImp
 {
-public:
-    enum Origin
-    {
-        Begin = 0,
-        Current = 1,
-        End = 2
-    };
+    Z7_COM_UNKNOWN_IMP_2(ISequentialInStream, IInStream)
 
+public:
     explicit QIODeviceInStream(QIODevice *device);
 
     // Fails only when the device reports an error (or is gone).
-    bool read(void *data, quint32 size, quint32 *processed);
-    // A seek is clamped to the last byte of the device, so seeking to the very
-    // end reports the position of the last byte. An unknown origin fails.
-    bool seek(qint64 offset, int origin, quint64 *newPosition);
-    // Skips forward without passing the end; returns the bytes skipped.
-    qint64 skip(qint64 request);
-
-    // Installs the callbacks on an archive that is not opened yet.
-    void attachTo(archive *arc);
+    Z7_COM7F_IMP(Read(void *data, UInt32 size, UInt32 *processedSize))
+    // Begin (0), current (1) or end (2); the library finds an archive's size by
+    // seeking to the end, and it may seek past the end, where reads give nothing.
+    Z7_COM7F_IMP(Seek(Int64 offset, UInt32 seekOrigin, UInt64 *newPosition))
 
 private:
-    Q_DISABLE_COPY(QIODeviceInStream)
-
-    static int openCallback(archive *arc, void *self);
-    static la_ssize_t readCallback(archive *arc, void *self, const void **buffer);
-    static la_int64_t skipCallback(archive *arc, void *self, la_int64_t request);
-    static la_int64_t seekCallback(archive *arc, void *self, la_int64_t offset, int whence);
+    Z7_CLASS_NO_COPY(QIODeviceInStream)
 
     QPointer<QIODevice> m_device;
-    QByteArray m_buffer;
+    // How far a seek went past the end of the device.
+    quint64 m_pastEnd = 0;
 };
 
 } // namespace Lib7z

@@ -1,5 +1,7 @@
 #include "qiodevicesequentialoutstream.h"
 
+#include <QFileDevice>
+
 namespace Lib7z {
 
 QIODeviceSequentialOutStream::QIODeviceSequentialOutStream(QIODevice *device) : m_device(device)
@@ -16,25 +18,46 @@ QIODeviceSequentialOutStream::~QIODeviceSequentialOutStream()
     delete m_device;
 }
 
-bool QIODeviceSequentialOutStream::write(const void *data, quint64 size, quint64 *processed)
+Z7_COM7F_IMF(QIODeviceSequentialOutStream::Write(const void *data, UInt32 size,
+                                                 UInt32 *processedSize))
 {
-    if (processed)
-        *processed = 0;
+    if (processedSize)
+        *processedSize = 0;
     if (!m_device) {
         m_errorString = tr("No device set for output stream");
-        return false;
+        return E_FAIL;
     }
     if (!openIfClosed())
-        return false;
+        return E_FAIL;
     const qint64 written = m_device->write(static_cast<const char *>(data), qint64(size));
-    if (written < 0) {
-        m_errorString = m_device->errorString();
+    if (written != qint64(size)) {
+        keepDeviceError(tr("Only %1 of %2 bytes written").arg(written).arg(size));
+        return E_FAIL;
+    }
+    if (processedSize)
+        *processedSize = size;
+    m_errorString.clear();
+    return S_OK;
+}
+
+bool QIODeviceSequentialOutStream::close()
+{
+    if (!m_device || !m_device->isOpen())
+        return !hasError();
+    // A file device keeps the last bytes in its buffer: writing them out is
+    // where a full disk shows, and closing would swallow that error.
+    const auto file = qobject_cast<QFileDevice *>(m_device);
+    if (file && !file->flush()) {
+        keepDeviceError(tr("Could not flush the file"));
+        file->close();
         return false;
     }
-    if (processed)
-        *processed = quint64(written);
-    m_errorString.clear();
-    return true;
+    m_device->close();
+    if (file && file->error() != QFileDevice::NoError) {
+        keepDeviceError(tr("Could not close the file"));
+        return false;
+    }
+    return !hasError();
 }
 
 bool QIODeviceSequentialOutStream::openIfClosed()
@@ -43,8 +66,16 @@ bool QIODeviceSequentialOutStream::openIfClosed()
         return true;
     if (m_device->open(QIODevice::WriteOnly))
         return true;
-    m_errorString = m_device->errorString();
+    keepDeviceError(tr("Could not open the device"));
     return false;
+}
+
+void QIODeviceSequentialOutStream::keepDeviceError(const QString &fallback)
+{
+    m_errorString = m_device->errorString();
+    // Qt's default text says nothing about what happened.
+    if (m_errorString.isEmpty() || m_errorString == QLatin1String("Unknown error"))
+        m_errorString = fallback;
 }
 
 } // namespace Lib7z

@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace ExtractionTestSupport {
 
@@ -83,6 +85,23 @@ QStringList listTree(const QString &folder)
     }
     entries.sort();
     return entries;
+}
+
+qint64 modificationTime(const QString &path)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return 0;
+    return qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+}
+
+bool setModificationTime(const QString &path, qint64 nanoseconds)
+{
+    // Floor division keeps the nanoseconds positive before 1970.
+    const qint64 seconds = nanoseconds / 1000000000 - (nanoseconds % 1000000000 < 0 ? 1 : 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {time_t(seconds), long(nanoseconds - seconds * 1000000000)}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
 QByteArray noise(int size, quint32 seed)

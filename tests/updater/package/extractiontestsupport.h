@@ -18,6 +18,9 @@ bool writeFile(const QString &path, const QByteArray &data);
 QByteArray readFile(const QString &path);
 // Every entry below the folder, relative, sorted; folders end in "/".
 QStringList listTree(const QString &folder);
+// A file's modification time in nanoseconds since 1970 (negative before).
+qint64 modificationTime(const QString &path);
+bool setModificationTime(const QString &path, qint64 nanoseconds);
 // Reproducible bytes that do not compress.
 QByteArray noise(int size, quint32 seed);
 

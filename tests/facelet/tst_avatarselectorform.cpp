@@ -131,6 +131,8 @@ private slots:
     void paintsDimmedRegionsFrameAndHandles_data();
     void paintsDimmedRegionsFrameAndHandles();
     void paintsFrameInYellow();
+    void dimsWholePixelRegions_data();
+    void dimsWholePixelRegions();
     void paintsPictureAsDrawnDirectly_data();
     void paintsPictureAsDrawnDirectly();
     void paintsNoCameraPictureCentred_data();
@@ -485,6 +487,67 @@ void TestAvatarSelectorForm::paintsFrameInYellow()
                                 .arg(pos.y())
                                 .arg(pixel.name(QColor::HexArgb))));
     }
+}
+
+void TestAvatarSelectorForm::dimsWholePixelRegions_data()
+{
+    QTest::addColumn<QPoint>("handle");
+    QTest::addColumn<QPoint>("to");
+    QTest::addColumn<QRect>("selection");
+
+    QTest::newRow("first selection") << QPoint() << QPoint() << sceneSelection;
+    QTest::newRow("odd side after a resize")
+        << QPoint(258, 148) << QPoint(199, 148) << QRect(139, 118, 61, 61);
+    QTest::newRow("moved to the picture's corner")
+        << QPoint(198, 148) << QPoint(700, 700) << QRect(280, 105, 120, 120);
+}
+
+// Every pixel of the picture is dimmed fully or not at all: black at alpha 128
+// outside the selection, at alpha 80 in the selection's corners outside the
+// pixel region of its inscribed ellipse, and not inside that region.
+void TestAvatarSelectorForm::dimsWholePixelRegions()
+{
+    QFETCH(QPoint, handle);
+    QFETCH(QPoint, to);
+    QFETCH(QRect, selection);
+
+    QPixmap transparent(scenePicture);
+    transparent.fill(Qt::transparent);
+    AvatarSelectorForm selector;
+    showScene(selector, sceneSize, transparent);
+    if (!handle.isNull()) {
+        drag(selector, handle, to);
+    }
+    const QImage image = rendering(selector);
+
+    const QRect background(0, 75, 400, 150);
+    const QRegion circle(selection, QRegion::Ellipse);
+    // The frame and the handles cover up to 2 pixels on either side of the
+    // selection's edges.
+    const QRect frameOuter = selection.adjusted(-3, -3, 3, 3);
+    const QRect frameInner = selection.adjusted(3, 3, -3, -3);
+    int corners = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QPoint pos(x, y);
+            if (frameOuter.contains(pos) && !frameInner.contains(pos)) {
+                continue;
+            }
+            QColor expected(0, 0, 0, 0);
+            if (background.contains(pos) && !selection.contains(pos)) {
+                expected.setAlpha(128);
+            } else if (selection.contains(pos) && !circle.contains(pos)) {
+                expected.setAlpha(80);
+                ++corners;
+            }
+            const QColor actual = QColor::fromRgba(image.pixel(pos));
+            QVERIFY2(
+                actual == expected,
+                qPrintable(
+                    QStringLiteral("%1,%2: %3").arg(x).arg(y).arg(actual.name(QColor::HexArgb))));
+        }
+    }
+    QVERIFY(corners > 4 * 10);
 }
 
 void TestAvatarSelectorForm::paintsPictureAsDrawnDirectly_data()

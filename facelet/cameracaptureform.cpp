@@ -83,8 +83,14 @@ void CameraCaptureForm::takeImage()
     const QPixmap captured =
         mirrored ? shown.transformed(turnAboutVerticalLine(centre, 180), Qt::FastTransformation)
                  : shown;
-    ui->avatarSelectorWidget->setPixmap(captured);
+    // The crop page keeps a stale size while it is hidden, and the selector
+    // re-centres its selection, without reporting it, whenever its size
+    // changes. Showing the page and laying it out at once, before the picture
+    // arrives, makes the crop the selector reports the one under the selection
+    // that the user then sees.
     setCurrentIndex(1);
+    layout()->activate();
+    ui->avatarSelectorWidget->setPixmap(captured);
 }
 
 void CameraCaptureForm::displayViewfinder()

@@ -1,45 +1,16 @@
 #include "avatarselectorform.h"
 #include "codedpicture.h"
+#include "mousedrag.h"
 
-#include <QApplication>
 #include <QImage>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QtTest>
 
 namespace {
-// The part of the coded picture that a crop shows.
-QRect cropArea(const QPixmap &crop)
-{
-    if (crop.isNull()) {
-        return QRect();
-    }
-    return QRect(pictureCoordinates(crop.toImage().pixel(0, 0)), crop.size());
-}
-
 QRect lastCrop(const QSignalSpy &spy)
 {
-    return cropArea(spy.constLast().at(0).value<QPixmap>());
-}
-
-void sendMouse(QWidget &widget, QEvent::Type type, const QPoint &pos)
-{
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons buttons =
-        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
-    QMouseEvent event(type, pos, widget.mapToGlobal(pos), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(&widget, &event);
-}
-
-// Hovers over the start (which picks the handle), presses there, drags to the
-// end and releases.
-void drag(QWidget &widget, const QPoint &from, const QPoint &to)
-{
-    sendMouse(widget, QEvent::MouseMove, from);
-    sendMouse(widget, QEvent::MouseButtonPress, from);
-    sendMouse(widget, QEvent::MouseMove, to);
-    sendMouse(widget, QEvent::MouseButtonRelease, to);
+    return codedArea(spy.constLast().at(0).value<QPixmap>());
 }
 
 // What the widget paints, on a transparent image without the window

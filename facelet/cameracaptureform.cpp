@@ -85,11 +85,10 @@ void CameraCaptureForm::takeImage()
                  : shown;
     // The crop page keeps a stale size while it is hidden, and the selector
     // re-centres its selection, without reporting it, whenever its size
-    // changes. Showing the page and laying it out at once, before the picture
-    // arrives, makes the crop the selector reports the one under the selection
-    // that the user then sees.
+    // changes. A page shown in a visible form is laid out at once, so showing
+    // it before the picture arrives makes the reported crop the one under the
+    // selection that the user then sees.
     setCurrentIndex(1);
-    layout()->activate();
     ui->avatarSelectorWidget->setPixmap(captured);
 }
 

@@ -56,6 +56,15 @@ const QSize sceneSize(400, 300);
 const QSize scenePicture(800, 300);
 const QRect sceneSelection(139, 89, 120, 120);
 
+// A fully transparent picture for the standard scene, over which only what the
+// widget paints shows.
+QPixmap transparentPicture()
+{
+    QPixmap picture(scenePicture);
+    picture.fill(Qt::transparent);
+    return picture;
+}
+
 // Where a selection of the standard scene lies in the picture.
 QRect pictureArea(const QRect &selection)
 {
@@ -406,7 +415,6 @@ void TestAvatarSelectorForm::paintsDimmedRegionsFrameAndHandles_data()
     QTest::addColumn<QPoint>("pos");
     QTest::addColumn<QColor>("colour");
 
-    // Over a fully transparent picture, only what the widget paints on it shows.
     const QColor clear(0, 0, 0, 0);
     const QColor yellow(Qt::yellow);
     QTest::newRow("letterbox above the picture") << QPoint(20, 20) << clear;
@@ -428,19 +436,15 @@ void TestAvatarSelectorForm::paintsDimmedRegionsFrameAndHandles()
     QFETCH(QPoint, pos);
     QFETCH(QColor, colour);
 
-    QPixmap transparent(scenePicture);
-    transparent.fill(Qt::transparent);
     AvatarSelectorForm selector;
-    showScene(selector, sceneSize, transparent);
+    showScene(selector, sceneSize, transparentPicture());
     QCOMPARE(QColor::fromRgba(rendering(selector).pixel(pos)), colour);
 }
 
 void TestAvatarSelectorForm::paintsFrameInYellow()
 {
-    QPixmap transparent(scenePicture);
-    transparent.fill(Qt::transparent);
     AvatarSelectorForm selector;
-    showScene(selector, sceneSize, transparent);
+    showScene(selector, sceneSize, transparentPicture());
     const QImage image = rendering(selector);
 
     // The antialiased one-pixel pen of the frame runs on the grid lines
@@ -482,10 +486,8 @@ void TestAvatarSelectorForm::dimsWholePixelRegions()
     QFETCH(QPoint, to);
     QFETCH(QRect, selection);
 
-    QPixmap transparent(scenePicture);
-    transparent.fill(Qt::transparent);
     AvatarSelectorForm selector;
-    showScene(selector, sceneSize, transparent);
+    showScene(selector, sceneSize, transparentPicture());
     if (!handle.isNull()) {
         drag(selector, handle, to);
     }

@@ -5,7 +5,7 @@
 #include <QDebug>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
+#include <QRegion>
 #include <algorithm>
 
 namespace {
@@ -63,6 +63,13 @@ QVector<int> extentLimits(int handle, const QRect &s, const QRect &b)
         return {b.right() - s.left(), b.bottom() - s.top(), b.top() - s.top(), b.left() - s.left()};
     default:
         return {};
+    }
+}
+
+void fillRegion(QPainter &painter, const QRegion &region, const QColor &colour)
+{
+    for (const QRect &rect : region) {
+        painter.fillRect(rect, colour);
     }
 }
 
@@ -379,17 +386,10 @@ void AvatarSelectorForm::paintEvent(QPaintEvent *event)
 
     const QRect selection = selectionRect.normalized();
     painter.save();
-    // Odd-even filling of two overlapping shapes fills their symmetric difference.
-    QPainterPath outside;
-    outside.setFillRule(Qt::OddEvenFill);
-    outside.addRect(backgroundRect);
-    outside.addRect(selection);
-    painter.fillPath(outside, outsideDim);
-    QPainterPath corners;
-    corners.setFillRule(Qt::OddEvenFill);
-    corners.addRect(selection);
-    corners.addEllipse(QRectF(selection));
-    painter.fillPath(corners, cornerDim);
+    // Whole-pixel regions, so that the dimming has hard edges: the picture
+    // outside the selection, then the selection's corners outside its circle.
+    fillRegion(painter, QRegion(backgroundRect).xored(QRegion(selection)), outsideDim);
+    fillRegion(painter, QRegion(selection).xored(QRegion(selection, QRegion::Ellipse)), cornerDim);
     painter.restore();
 
     painter.save();

@@ -83,8 +83,13 @@ void CameraCaptureForm::takeImage()
     const QPixmap captured =
         mirrored ? shown.transformed(turnAboutVerticalLine(centre, 180), Qt::FastTransformation)
                  : shown;
-    ui->avatarSelectorWidget->setPixmap(captured);
+    // The crop page keeps a stale size while it is hidden, and the selector
+    // re-centres its selection, without reporting it, whenever its size
+    // changes. A page shown in a visible form is laid out at once, so showing
+    // it before the picture arrives makes the reported crop the one under the
+    // selection that the user then sees.
     setCurrentIndex(1);
+    ui->avatarSelectorWidget->setPixmap(captured);
 }
 
 void CameraCaptureForm::displayViewfinder()

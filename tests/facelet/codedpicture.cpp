@@ -18,3 +18,11 @@ QPoint pictureCoordinates(QRgb pixel)
     return QPoint(qRed(pixel) | ((qBlue(pixel) >> 4) << 8),
                   qGreen(pixel) | ((qBlue(pixel) & 0xf) << 8));
 }
+
+QRect codedArea(const QPixmap &cut)
+{
+    if (cut.isNull()) {
+        return QRect();
+    }
+    return QRect(pictureCoordinates(cut.toImage().pixel(0, 0)), cut.size());
+}

@@ -2,6 +2,7 @@
 
 #include <QPixmap>
 #include <QPoint>
+#include <QRect>
 #include <QRgb>
 #include <QSize>
 
@@ -12,3 +13,6 @@ QPixmap codedPicture(const QSize &size);
 
 // The picture coordinates that a pixel of a coded picture carries.
 QPoint pictureCoordinates(QRgb pixel);
+
+// The part of a coded picture that a cut of it shows; empty for a null cut.
+QRect codedArea(const QPixmap &cut);

@@ -1,45 +1,16 @@
 #include "avatarselectorform.h"
 #include "codedpicture.h"
+#include "mousedrag.h"
 
-#include <QApplication>
 #include <QImage>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QtTest>
 
 namespace {
-// The part of the coded picture that a crop shows.
-QRect cropArea(const QPixmap &crop)
-{
-    if (crop.isNull()) {
-        return QRect();
-    }
-    return QRect(pictureCoordinates(crop.toImage().pixel(0, 0)), crop.size());
-}
-
 QRect lastCrop(const QSignalSpy &spy)
 {
-    return cropArea(spy.constLast().at(0).value<QPixmap>());
-}
-
-void sendMouse(QWidget &widget, QEvent::Type type, const QPoint &pos)
-{
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons buttons =
-        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
-    QMouseEvent event(type, pos, widget.mapToGlobal(pos), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(&widget, &event);
-}
-
-// Hovers over the start (which picks the handle), presses there, drags to the
-// end and releases.
-void drag(QWidget &widget, const QPoint &from, const QPoint &to)
-{
-    sendMouse(widget, QEvent::MouseMove, from);
-    sendMouse(widget, QEvent::MouseButtonPress, from);
-    sendMouse(widget, QEvent::MouseMove, to);
-    sendMouse(widget, QEvent::MouseButtonRelease, to);
+    return codedArea(spy.constLast().at(0).value<QPixmap>());
 }
 
 // What the widget paints, on a transparent image without the window
@@ -84,6 +55,15 @@ QRect opaqueBounds(const QImage &image)
 const QSize sceneSize(400, 300);
 const QSize scenePicture(800, 300);
 const QRect sceneSelection(139, 89, 120, 120);
+
+// A fully transparent picture for the standard scene, over which only what the
+// widget paints shows.
+QPixmap transparentPicture()
+{
+    QPixmap picture(scenePicture);
+    picture.fill(Qt::transparent);
+    return picture;
+}
 
 // Where a selection of the standard scene lies in the picture.
 QRect pictureArea(const QRect &selection)
@@ -131,6 +111,8 @@ private slots:
     void paintsDimmedRegionsFrameAndHandles_data();
     void paintsDimmedRegionsFrameAndHandles();
     void paintsFrameInYellow();
+    void dimsWholePixelRegions_data();
+    void dimsWholePixelRegions();
     void paintsPictureAsDrawnDirectly_data();
     void paintsPictureAsDrawnDirectly();
     void paintsNoCameraPictureCentred_data();
@@ -433,7 +415,6 @@ void TestAvatarSelectorForm::paintsDimmedRegionsFrameAndHandles_data()
     QTest::addColumn<QPoint>("pos");
     QTest::addColumn<QColor>("colour");
 
-    // Over a fully transparent picture, only what the widget paints on it shows.
     const QColor clear(0, 0, 0, 0);
     const QColor yellow(Qt::yellow);
     QTest::newRow("letterbox above the picture") << QPoint(20, 20) << clear;
@@ -455,19 +436,15 @@ void TestAvatarSelectorForm::paintsDimmedRegionsFrameAndHandles()
     QFETCH(QPoint, pos);
     QFETCH(QColor, colour);
 
-    QPixmap transparent(scenePicture);
-    transparent.fill(Qt::transparent);
     AvatarSelectorForm selector;
-    showScene(selector, sceneSize, transparent);
+    showScene(selector, sceneSize, transparentPicture());
     QCOMPARE(QColor::fromRgba(rendering(selector).pixel(pos)), colour);
 }
 
 void TestAvatarSelectorForm::paintsFrameInYellow()
 {
-    QPixmap transparent(scenePicture);
-    transparent.fill(Qt::transparent);
     AvatarSelectorForm selector;
-    showScene(selector, sceneSize, transparent);
+    showScene(selector, sceneSize, transparentPicture());
     const QImage image = rendering(selector);
 
     // The antialiased one-pixel pen of the frame runs on the grid lines
@@ -485,6 +462,65 @@ void TestAvatarSelectorForm::paintsFrameInYellow()
                                 .arg(pos.y())
                                 .arg(pixel.name(QColor::HexArgb))));
     }
+}
+
+void TestAvatarSelectorForm::dimsWholePixelRegions_data()
+{
+    QTest::addColumn<QPoint>("handle");
+    QTest::addColumn<QPoint>("to");
+    QTest::addColumn<QRect>("selection");
+
+    QTest::newRow("first selection") << QPoint() << QPoint() << sceneSelection;
+    QTest::newRow("odd side after a resize")
+        << QPoint(258, 148) << QPoint(199, 148) << QRect(139, 118, 61, 61);
+    QTest::newRow("moved to the picture's corner")
+        << QPoint(198, 148) << QPoint(700, 700) << QRect(280, 105, 120, 120);
+}
+
+// Every pixel of the picture is dimmed fully or not at all: black at alpha 128
+// outside the selection, at alpha 80 in the selection's corners outside the
+// pixel region of its inscribed ellipse, and not inside that region.
+void TestAvatarSelectorForm::dimsWholePixelRegions()
+{
+    QFETCH(QPoint, handle);
+    QFETCH(QPoint, to);
+    QFETCH(QRect, selection);
+
+    AvatarSelectorForm selector;
+    showScene(selector, sceneSize, transparentPicture());
+    if (!handle.isNull()) {
+        drag(selector, handle, to);
+    }
+    const QImage image = rendering(selector);
+
+    const QRect background(0, 75, 400, 150);
+    const QRegion circle(selection, QRegion::Ellipse);
+    // The frame and the handles cover up to 2 pixels on either side of the
+    // selection's edges.
+    const QRect frameOuter = selection.adjusted(-3, -3, 3, 3);
+    const QRect frameInner = selection.adjusted(3, 3, -3, -3);
+    int corners = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QPoint pos(x, y);
+            if (frameOuter.contains(pos) && !frameInner.contains(pos)) {
+                continue;
+            }
+            QColor expected(0, 0, 0, 0);
+            if (background.contains(pos) && !selection.contains(pos)) {
+                expected.setAlpha(128);
+            } else if (selection.contains(pos) && !circle.contains(pos)) {
+                expected.setAlpha(80);
+                ++corners;
+            }
+            const QColor actual = QColor::fromRgba(image.pixel(pos));
+            QVERIFY2(
+                actual == expected,
+                qPrintable(
+                    QStringLiteral("%1,%2: %3").arg(x).arg(y).arg(actual.name(QColor::HexArgb))));
+        }
+    }
+    QVERIFY(corners > 4 * 10);
 }
 
 void TestAvatarSelectorForm::paintsPictureAsDrawnDirectly_data()

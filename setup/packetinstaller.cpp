@@ -1,7 +1,7 @@
 #include "packetinstaller.h"
 
-#include "filemd5.h"
 #include "setupplatform.h"
+#include "shared/filemd5.h"
 
 #include <QDebug>
 #include <QDir>

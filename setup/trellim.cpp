@@ -1,11 +1,11 @@
 #include "trellim.h"
 
 #include "installjournal.h"
-#include "logfolder.h"
-#include "logline.h"
 #include "packetinstaller.h"
 #include "setupplatform.h"
-#include "wrappedpath.h"
+#include "shared/logfolder.h"
+#include "shared/logline.h"
+#include "shared/wrappedpath.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,6 +1,6 @@
 // Unpacks one archive with the Lib7z facade and prints the wall time, so that
 // the benchmark script can compare it with 7zz.
-#include "lib7z.h"
+#include "package/lib7z.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

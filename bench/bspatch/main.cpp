@@ -2,7 +2,7 @@
 // with Debian's bspatch and prints wall time and peak resident memory of both.
 //   bench_bspatch [RUNS]            the benchmark (default 5 runs of each tool)
 //   bench_bspatch --apply OLD NEW PATCH   one bspatchFile run, as measured
-#include "bspatch.h"
+#include "package/bspatch.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 // download, for bench/download/run to compare with other download tools.
 //
 //     bench_download <url> <target file> [ranges]
-#include "downloadcontrol.h"
+#include "download/downloadcontrol.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

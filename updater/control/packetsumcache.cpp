@@ -1,6 +1,6 @@
-#include "packetsumcache.h"
+#include "control/packetsumcache.h"
 
-#include "filemd5.h"
+#include "shared/filemd5.h"
 
 #include <QDateTime>
 #include <QDebug>

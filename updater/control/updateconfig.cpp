@@ -1,4 +1,4 @@
-#include "updateconfig.h"
+#include "control/updateconfig.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "patchentry.h"
+#include "shared/patchentry.h"
 
 #include <QByteArray>
 #include <QJsonArray>

@@ -1,15 +1,15 @@
-#include "updatecontrol.h"
+#include "control/updatecontrol.h"
 
-#include "bsdiffcontrol.h"
-#include "connectchecked.h"
-#include "downloadcontrol.h"
-#include "filemd5.h"
-#include "logfolder.h"
-#include "platform.h"
-#include "relativepath.h"
-#include "uncompress.h"
-#include "vendorconfig.h"
-#include "wrappedpath.h"
+#include "download/downloadcontrol.h"
+#include "package/bsdiffcontrol.h"
+#include "package/uncompress.h"
+#include "platform/platform.h"
+#include "shared/connectchecked.h"
+#include "shared/filemd5.h"
+#include "shared/logfolder.h"
+#include "shared/relativepath.h"
+#include "shared/vendorconfig.h"
+#include "shared/wrappedpath.h"
 
 #include <QDebug>
 #include <QDir>

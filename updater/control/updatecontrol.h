@@ -1,7 +1,7 @@
 #pragma once
 
-#include "packetsumcache.h"
-#include "updateconfig.h"
+#include "control/packetsumcache.h"
+#include "control/updateconfig.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "downloadcontrol.h"
+#include "download/downloadcontrol.h"
 
-#include "downloadthread.h"
-#include "replywatchdog.h"
+#include "download/downloadthread.h"
+#include "download/replywatchdog.h"
 
 #include <QDebug>
 #include <QEventLoop>

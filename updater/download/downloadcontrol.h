@@ -1,6 +1,6 @@
 #pragma once
 
-#include "downloadstate.h"
+#include "download/downloadstate.h"
 
 #include <QList>
 #include <QNetworkReply>

@@ -1,7 +1,7 @@
-#include "downloadthread.h"
+#include "download/downloadthread.h"
 
-#include "replywatchdog.h"
-#include "vendorconfig.h"
+#include "download/replywatchdog.h"
+#include "shared/vendorconfig.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,4 +1,4 @@
-#include "replywatchdog.h"
+#include "download/replywatchdog.h"
 
 #include <QNetworkReply>
 #include <QTimer>

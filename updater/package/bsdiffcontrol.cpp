@@ -1,8 +1,8 @@
-#include "bsdiffcontrol.h"
+#include "package/bsdiffcontrol.h"
 
-#include "bspatch.h"
-#include "filemd5.h"
-#include "relativepath.h"
+#include "package/bspatch.h"
+#include "shared/filemd5.h"
+#include "shared/relativepath.h"
 
 #include <QDebug>
 #include <QFile>

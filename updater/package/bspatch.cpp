@@ -1,4 +1,4 @@
-#include "bspatch.h"
+#include "package/bspatch.h"
 
 #include <QDebug>
 #include <QFile>

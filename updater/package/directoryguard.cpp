@@ -1,6 +1,6 @@
-#include "directoryguard.h"
+#include "package/directoryguard.h"
 
-#include "sevenzipexception.h"
+#include "package/sevenzipexception.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "extractcallback.h"
+#include "package/extractcallback.h"
 
-#include "extractcallbackimpl.h"
+#include "package/extractcallbackimpl.h"
 
 namespace Lib7z {
 

@@ -1,14 +1,14 @@
-#include "extractcallbackimpl.h"
+#include "package/extractcallbackimpl.h"
 
 #include "CPP/7zip/UI/Common/OpenArchive.h"
 #include "CPP/Common/StringConvert.h"
 #include "CPP/Windows/FileIO.h"
 #include "CPP/Windows/PropVariant.h"
 #include "CPP/Windows/TimeUtils.h"
-#include "directoryguard.h"
-#include "extractcallback.h"
-#include "qiodevicesequentialoutstream.h"
-#include "sevenzipexception.h"
+#include "package/directoryguard.h"
+#include "package/extractcallback.h"
+#include "package/qiodevicesequentialoutstream.h"
+#include "package/sevenzipexception.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,11 +1,11 @@
-#include "lib7z.h"
+#include "package/lib7z.h"
 
 #include "CPP/7zip/Common/CreateCoder.h"
-#include "directoryguard.h"
-#include "extractcallbackimpl.h"
-#include "openarchiveinfocleaner.h"
-#include "qiodeviceinstream.h"
-#include "volumeopencallback.h"
+#include "package/directoryguard.h"
+#include "package/extractcallbackimpl.h"
+#include "package/openarchiveinfocleaner.h"
+#include "package/qiodeviceinstream.h"
+#include "package/volumeopencallback.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "extractcallback.h"
-#include "openarchiveinfo.h"
-#include "sevenzipexception.h"
+#include "package/extractcallback.h"
+#include "package/openarchiveinfo.h"
+#include "package/sevenzipexception.h"
 
 #include <QString>
 

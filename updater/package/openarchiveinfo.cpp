@@ -1,6 +1,6 @@
-#include "openarchiveinfo.h"
+#include "package/openarchiveinfo.h"
 
-#include "openarchiveinfocleaner.h"
+#include "package/openarchiveinfocleaner.h"
 
 namespace Lib7z {
 

@@ -1,7 +1,7 @@
-#include "openarchiveinfocleaner.h"
+#include "package/openarchiveinfocleaner.h"
 
-#include "lib7z.h"
-#include "openarchiveinfo.h"
+#include "package/lib7z.h"
+#include "package/openarchiveinfo.h"
 
 namespace Lib7z {
 

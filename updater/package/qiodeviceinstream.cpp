@@ -1,4 +1,4 @@
-#include "qiodeviceinstream.h"
+#include "package/qiodeviceinstream.h"
 
 #include <QDebug>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "qiodevicesequentialoutstream.h"
+#include "package/qiodevicesequentialoutstream.h"
 
 #include <QFileDevice>
 

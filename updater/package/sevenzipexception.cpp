@@ -1,4 +1,4 @@
-#include "sevenzipexception.h"
+#include "package/sevenzipexception.h"
 
 namespace Lib7z {
 

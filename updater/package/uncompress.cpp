@@ -1,6 +1,6 @@
-#include "uncompress.h"
+#include "package/uncompress.h"
 
-#include "lib7z.h"
+#include "package/lib7z.h"
 
 #include <QDebug>
 #include <QFile>

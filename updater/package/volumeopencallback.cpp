@@ -1,7 +1,7 @@
-#include "volumeopencallback.h"
+#include "package/volumeopencallback.h"
 
 #include "CPP/Windows/PropVariant.h"
-#include "qiodeviceinstream.h"
+#include "package/qiodeviceinstream.h"
 
 #include <QDir>
 #include <QFile>

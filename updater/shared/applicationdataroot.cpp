@@ -1,4 +1,4 @@
-#include "applicationdataroot.h"
+#include "shared/applicationdataroot.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "connectchecked.h"
+#include "shared/connectchecked.h"
 
 #include <QDebug>
 

@@ -1,4 +1,4 @@
-#include "filemd5.h"
+#include "shared/filemd5.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "logfolder.h"
+#include "shared/logfolder.h"
 
-#include "applicationdataroot.h"
+#include "shared/applicationdataroot.h"
 
 #include <QSettings>
 #include <QStandardPaths>

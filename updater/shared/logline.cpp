@@ -1,4 +1,4 @@
-#include "logline.h"
+#include "shared/logline.h"
 
 #include <QFile>
 #include <QTextStream>

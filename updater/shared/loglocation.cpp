@@ -1,4 +1,4 @@
-#include "loglocation.h"
+#include "shared/loglocation.h"
 
 QString logDirectory;
 QString logFileName;

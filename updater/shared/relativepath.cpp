@@ -1,4 +1,4 @@
-#include "relativepath.h"
+#include "shared/relativepath.h"
 
 #include <QStringList>
 

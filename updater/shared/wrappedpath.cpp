@@ -1,4 +1,4 @@
-#include "wrappedpath.h"
+#include "shared/wrappedpath.h"
 
 #include <QStringList>
 

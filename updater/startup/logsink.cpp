@@ -1,6 +1,6 @@
-#include "logsink.h"
+#include "startup/logsink.h"
 
-#include "logline.h"
+#include "shared/logline.h"
 
 #include <QMutex>
 

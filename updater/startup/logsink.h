@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loglocation.h"
+#include "shared/loglocation.h"
 
 #include <QString>
 #include <QtGlobal>

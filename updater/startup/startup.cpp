@@ -1,11 +1,11 @@
-#include "startup.h"
+#include "startup/startup.h"
 
-#include "logfolder.h"
-#include "logsink.h"
-#include "platform.h"
-#include "startupvalues.h"
-#include "updatewidget.h"
-#include "wrappedpath.h"
+#include "platform/platform.h"
+#include "shared/logfolder.h"
+#include "shared/startupvalues.h"
+#include "shared/wrappedpath.h"
+#include "startup/logsink.h"
+#include "window/updatewidget.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,10 +1,10 @@
-#include "updatewidget.h"
+#include "window/updatewidget.h"
 
-#include "loglocation.h"
-#include "platform.h"
+#include "control/updatecontrol.h"
+#include "platform/platform.h"
+#include "shared/loglocation.h"
+#include "shared/vendorconfig.h"
 #include "ui_updatewidget.h"
-#include "updatecontrol.h"
-#include "vendorconfig.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "startupvalues.h"
+#include "shared/startupvalues.h"
 
 #include <QPoint>
 #include <QWidget>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "logcapture.h"
-#include "patchentry.h"
 #include "recordingtool.h"
+#include "shared/patchentry.h"
 
 #include <QByteArray>
 #include <QMap>

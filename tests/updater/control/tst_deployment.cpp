@@ -1,6 +1,6 @@
+#include "control/updatecontrol.h"
 #include "logcapture.h"
 #include "recordingtool.h"
-#include "updatecontrol.h"
 #include "windowrecorder.h"
 
 #include <QDateTime>

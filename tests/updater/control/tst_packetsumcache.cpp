@@ -2,8 +2,8 @@
 // tested with the controller): each file read once per run and not at all in
 // the next one, changed files read again, and a wrong entry from an earlier
 // run trusted for one match only.
+#include "control/packetsumcache.h"
 #include "logcapture.h"
-#include "packetsumcache.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,5 +1,5 @@
+#include "control/updateconfig.h"
 #include "logcapture.h"
-#include "updateconfig.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
+#include "control/updatecontrol.h"
 #include "controltestfixture.h"
+#include "shared/vendorconfig.h"
 #include "testhttpserver.h"
-#include "updatecontrol.h"
 #include "updatesandbox.h"
-#include "vendorconfig.h"
 #include "windowrecorder.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "windowrecorder.h"
 
-#include "updatecontrol.h"
+#include "control/updatecontrol.h"
 
 #include <QFileInfo>
 

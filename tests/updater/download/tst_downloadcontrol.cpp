@@ -2,8 +2,8 @@
 // range table the server sees, summed progress, the size query with its
 // redirects and error texts, refusals, reuse, byte-exact files and calls
 // from a second thread.
-#include "downloadcontrol.h"
-#include "downloadthread.h"
+#include "download/downloadcontrol.h"
+#include "download/downloadthread.h"
 #include "logcapture.h"
 #include "nginxserver.h"
 #include "testhttpserver.h"

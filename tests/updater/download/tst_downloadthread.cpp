@@ -1,10 +1,10 @@
 // One range worker against the in-process test server and nginx: redirects
 // and their limit, statuses that are not followed, the error texts, and
 // ranges written at their offsets in any order.
-#include "downloadthread.h"
+#include "download/downloadthread.h"
 #include "nginxserver.h"
+#include "shared/vendorconfig.h"
 #include "testhttpserver.h"
-#include "vendorconfig.h"
 
 #include <QFile>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 // libFuzzer target: every input is a patch file applied to one fixed old file,
 // the old file of the seed patches, named by BSPATCH_FUZZ_OLD.
-#include "bspatch.h"
+#include "package/bspatch.h"
 
 #include <QByteArray>
 #include <QFile>

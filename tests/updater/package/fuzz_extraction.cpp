@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes as a packet for the extraction facade.
 // Whatever the bytes, the facade must not crash, and nothing may appear
 // outside the target folder.
-#include "lib7z.h"
+#include "package/lib7z.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
-#include "bsdiffcontrol.h"
 #include "bsdifftestpatch.h"
+#include "package/bsdiffcontrol.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "bsdifftestpatch.h"
-#include "bspatch.h"
+#include "package/bspatch.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // Unpacking packets made by the system's 7zz with the Uncompress worker.
 #include "extractiontestsupport.h"
-#include "uncompress.h"
+#include "package/uncompress.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

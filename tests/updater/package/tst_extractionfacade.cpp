@@ -1,11 +1,11 @@
 // The Lib7z facade piece by piece, on archives from the hostile-archive generator.
 #include "CPP/Common/MyCom.h"
-#include "directoryguard.h"
 #include "extractiontestsupport.h"
 #include "hostilearchive.h"
-#include "lib7z.h"
-#include "qiodeviceinstream.h"
-#include "qiodevicesequentialoutstream.h"
+#include "package/directoryguard.h"
+#include "package/lib7z.h"
+#include "package/qiodeviceinstream.h"
+#include "package/qiodevicesequentialoutstream.h"
 
 #include <QBuffer>
 #include <QDateTime>

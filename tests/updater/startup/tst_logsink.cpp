@@ -1,4 +1,4 @@
-#include "logsink.h"
+#include "startup/logsink.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 #include "recordingtool.h"
-#include "startup.h"
+#include "shared/wrappedpath.h"
+#include "startup/startup.h"
 #include "testhttpserver.h"
-#include "wrappedpath.h"
 
 #include <QDir>
 #include <QFile>

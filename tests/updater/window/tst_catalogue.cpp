@@ -1,5 +1,5 @@
-#include "updatewidget.h"
-#include "vendorconfig.h"
+#include "shared/vendorconfig.h"
+#include "window/updatewidget.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -1,7 +1,7 @@
+#include "control/updatecontrol.h"
 #include "logcapture.h"
 #include "recordingtool.h"
-#include "updatecontrol.h"
-#include "updatewidget.h"
+#include "window/updatewidget.h"
 
 #include <QApplication>
 #include <QCloseEvent>

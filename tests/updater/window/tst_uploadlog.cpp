@@ -1,7 +1,7 @@
-#include "logsink.h"
 #include "recordingtool.h"
+#include "startup/logsink.h"
 #include "testhttpserver.h"
-#include "updatewidget.h"
+#include "window/updatewidget.h"
 
 #include <QApplication>
 #include <QCryptographicHash>

@@ -4,12 +4,19 @@
 #include <QFile>
 #include <QTextCodec>
 
-UpdateSandbox::UpdateSandbox(const QString &root)
-    : pkill(root + QStringLiteral("/bin"), QStringLiteral("pkill")),
-      xdgOpen(root + QStringLiteral("/bin"), QStringLiteral("xdg-open")), root(root)
+UpdateSandbox::UpdateSandbox()
+    : ownFolder(std::make_unique<QTemporaryDir>()), root(ownFolder->path()),
+      pkill(root + QStringLiteral("/bin"), QStringLiteral("pkill")),
+      xdgOpen(root + QStringLiteral("/bin"), QStringLiteral("xdg-open"))
 {
-    QDir().mkpath(root + QStringLiteral("/home/Desktop"));
-    QDir().mkpath(workDirectory());
+    QDir().mkpath(path(QStringLiteral("home/Desktop")));
+}
+
+UpdateSandbox::UpdateSandbox(const QString &root)
+    : root(root), pkill(root + QStringLiteral("/bin"), QStringLiteral("pkill")),
+      xdgOpen(root + QStringLiteral("/bin"), QStringLiteral("xdg-open"))
+{
+    QDir().mkpath(path(QStringLiteral("home/Desktop")));
 }
 
 UpdateSandbox::~UpdateSandbox()
@@ -25,41 +32,54 @@ QString UpdateSandbox::builtProgram(const QString &name)
     return QStringLiteral(VELMORA_BINARY_DIR "/bin/") + name;
 }
 
-QProcessEnvironment UpdateSandbox::environment() const
+QString UpdateSandbox::path(const QString &relative) const
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"),
-                       root + QStringLiteral("/bin:") + environment.value(QStringLiteral("PATH")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
-    environment.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"),
-                       QStringLiteral("http://127.0.0.1:9"));
-    environment.insert(QStringLiteral("VELMORA_HOME_PAGE"), QStringLiteral("http://127.0.0.1:9/"));
-    return environment;
-}
-
-void UpdateSandbox::start(const QStringList &arguments)
-{
-    process.setProcessEnvironment(environment());
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(builtProgram(QStringLiteral("update")), arguments);
+    return root + QLatin1Char('/') + relative;
 }
 
 QString UpdateSandbox::workDirectory() const
 {
-    return root + QStringLiteral("/data/Velmora/update");
+    return path(QStringLiteral("data/Velmora/update"));
 }
 
-QStringList UpdateSandbox::logFiles() const
+void UpdateSandbox::writeSettings(const QByteArray &content) const
 {
-    return QDir(workDirectory()).entryList({QStringLiteral("update_*.log")}, QDir::Files);
+    QDir().mkpath(path(QStringLiteral("data/Velmora")));
+    QFile file(path(QStringLiteral("data/Velmora/settings.ini")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
 }
 
-QString UpdateSandbox::logText(const QString &name) const
+void UpdateSandbox::start(const QStringList &arguments)
 {
-    QFile file(workDirectory() + QLatin1Char('/') + name);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"),
+                       path(QStringLiteral("bin:")) + environment.value(QStringLiteral("PATH")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+    environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+    if (display.isEmpty()) {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    } else {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("DISPLAY"), display);
+    }
+    environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"), uploadServer);
+    environment.insert(QStringLiteral("VELMORA_HOME_PAGE"), QStringLiteral("http://127.0.0.1:9/"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(builtProgram(QStringLiteral("update")), arguments);
+}
+
+QStringList UpdateSandbox::logFiles(const QString &folder) const
+{
+    return QDir(folder.isEmpty() ? workDirectory() : folder)
+        .entryList({QStringLiteral("*.log")}, QDir::Files);
+}
+
+QString UpdateSandbox::logText(const QString &name, const QString &folder) const
+{
+    QFile file((folder.isEmpty() ? workDirectory() : folder) + QLatin1Char('/') + name);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QTextCodec::codecForName("gb18030")->toUnicode(file.readAll());

@@ -66,10 +66,9 @@ struct Outcome
     {}
     bool wait()
     {
-        for (int i = 0; i < 300 && finished.isEmpty() && error.isEmpty() && sizeError.isEmpty();
-             ++i)
-            QTest::qWait(50);
-        return !finished.isEmpty() || !error.isEmpty() || !sizeError.isEmpty();
+        return QTest::qWaitFor(
+            [this] { return !finished.isEmpty() || !error.isEmpty() || !sizeError.isEmpty(); },
+            15000);
     }
     QSignalSpy finished, error, sizeError, progress;
 };

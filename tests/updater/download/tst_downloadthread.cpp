@@ -29,9 +29,7 @@ struct Run
     bool fetch(const QUrl &url, qint64 start, qint64 end, int index = 0)
     {
         worker.startDownload(index, url.toString(), &file, start, end);
-        for (int i = 0; i < 300 && finished.isEmpty() && error.isEmpty(); ++i)
-            QTest::qWait(20);
-        return !finished.isEmpty() || !error.isEmpty();
+        return QTest::qWaitFor([this] { return !finished.isEmpty() || !error.isEmpty(); }, 6000);
     }
     QByteArray content()
     {

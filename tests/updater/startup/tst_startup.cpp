@@ -1,7 +1,8 @@
-#include "recordingtool.h"
+#include "platform/platform.h"
 #include "shared/wrappedpath.h"
 #include "startup/startup.h"
 #include "testhttpserver.h"
+#include "updatesandbox.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,89 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
-
-// Runs the real `update` program in a sandbox: its own XDG and HOME folders and
-// stand-in `pkill` / `xdg-open` first on PATH that only record their arguments.
-class Sandbox
-{
-public:
-    Sandbox()
-        : tools(path(QStringLiteral("bin"))), pkill(tools, QStringLiteral("pkill")),
-          xdgOpen(tools, QStringLiteral("xdg-open"))
-    {
-        QDir(dir.path()).mkpath(QStringLiteral("home/Desktop"));
-    }
-
-    QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
-    QString workDirectory() const { return path(QStringLiteral("data/Velmora/update")); }
-
-    void writeSettings(const QByteArray &content) const
-    {
-        QDir().mkpath(path(QStringLiteral("data/Velmora")));
-        QFile file(path(QStringLiteral("data/Velmora/settings.ini")));
-        file.open(QIODevice::WriteOnly);
-        file.write(content);
-    }
-
-    void start(const QStringList &arguments,
-               const QString &uploadServer = QStringLiteral("http://127.0.0.1:9"))
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("PATH"), path(QStringLiteral("bin:")) +
-                                                       environment.value(QStringLiteral("PATH")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-        environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        if (display.isEmpty()) {
-            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        } else {
-            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-            environment.insert(QStringLiteral("DISPLAY"), display);
-        }
-        // Nothing the program may try to reach after start-up exists.
-        environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"), uploadServer);
-        environment.insert(QStringLiteral("VELMORA_HOME_PAGE"),
-                           QStringLiteral("http://127.0.0.1:9/"));
-        process.setProcessEnvironment(environment);
-        process.start(QString::fromLocal8Bit(qgetenv("UPDATE_PROGRAM")), arguments);
-    }
-
-    // Lines of the log file once its header is complete.
-    QStringList waitForHeader(const QString &logPath)
-    {
-        QStringList lines;
-        for (int i = 0; i < 200 && lines.size() < 8; ++i) {
-            QTest::qWait(50);
-            QFile file(logPath);
-            if (file.open(QIODevice::ReadOnly))
-                lines = QTextCodec::codecForName("gb18030")
-                            ->toUnicode(file.readAll())
-                            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        }
-        return lines;
-    }
-
-    QStringList logFiles(const QString &folder) const
-    {
-        return QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files);
-    }
-
-    ~Sandbox()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-
-    QTemporaryDir dir;
-    const QString tools;
-    RecordingTool pkill;
-    RecordingTool xdgOpen; // catches the home page a failing update opens
-    QString display;       // an X display to show the window on; empty: offscreen
-
-    QProcess process;
-};
 
 // An X server of the test's own, on a display number it picks itself, for the
 // checks that need the program's real window.
@@ -242,7 +160,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, translationFile);
         QFETCH(bool, catUpdateLog);
-        Sandbox sandbox;
+        UpdateSandbox sandbox;
         if (!content.isEmpty())
             sandbox.writeSettings(content);
         QString translation = QStringLiteral("unset");
@@ -265,7 +183,7 @@ private slots:
     void wrongArgumentCount()
     {
         QFETCH(QStringList, arguments);
-        Sandbox sandbox;
+        UpdateSandbox sandbox;
         sandbox.start(arguments);
         QVERIFY(sandbox.process.waitForFinished(30000));
         QCOMPARE(sandbox.process.exitStatus(), QProcess::NormalExit);
@@ -311,7 +229,7 @@ private slots:
         QFETCH(QString, fileNamePattern);
         QFETCH(QString, userName);
         QFETCH(QString, version);
-        Sandbox sandbox;
+        UpdateSandbox sandbox;
         QDir().mkpath(sandbox.workDirectory());
         const QByteArray earlierRun("##update##Debug: (2026-01-01 00:00:00.000) earlier run\r\n");
         if (arguments.size() == 5) {
@@ -322,16 +240,15 @@ private slots:
         sandbox.start(arguments);
         QVERIFY(sandbox.process.waitForStarted());
 
-        QStringList files;
-        for (int i = 0; i < 200 && files.isEmpty(); ++i) {
-            QTest::qWait(50);
-            files = sandbox.logFiles(sandbox.workDirectory());
-        }
-        QCOMPARE(files.size(), 1);
-        QVERIFY2(QRegularExpression(fileNamePattern).match(files.first()).hasMatch(),
-                 qPrintable(files.first()));
-        QStringList lines =
-            sandbox.waitForHeader(sandbox.workDirectory() + QLatin1Char('/') + files.first());
+        QTRY_COMPARE_WITH_TIMEOUT(sandbox.logFiles().size(), 1, 10000);
+        const QString file = sandbox.logFiles().first();
+        QVERIFY2(QRegularExpression(fileNamePattern).match(file).hasMatch(), qPrintable(file));
+        const auto logLines = [&] {
+            return sandbox.logText(file).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        };
+        const int earlierLines = arguments.size() == 5 ? 1 : 0;
+        QTRY_VERIFY_WITH_TIMEOUT(logLines().size() >= earlierLines + 8, 10000);
+        QStringList lines = logLines();
         if (arguments.size() == 5)
             QCOMPARE(lines.takeFirst() + QStringLiteral("\r\n"), QString::fromLatin1(earlierRun));
         QVERIFY(lines.size() >= 8);
@@ -342,7 +259,7 @@ private slots:
             QStringLiteral("******** userName:  \"%1\"").arg(userName),
             QStringLiteral("******** VelmoraVersion:  \"%1\"").arg(version),
             QStringLiteral("******** systemInfo: \"%1\"").arg(QSysInfo::prettyProductName()),
-            QStringLiteral("******** cpuInfo:  \""),
+            QStringLiteral("******** cpuInfo:  \"%1\"").arg(Platform::cpuInfo()),
             rule,
             QStringLiteral("installPath \"/opt/velmora\""),
             QStringLiteral("downloadurl \"http://127.0.0.1:9/v/setup.exe.json\"")};
@@ -350,7 +267,7 @@ private slots:
             "^##update##Debug: \\(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\) "));
         for (int i = 0; i < header.size(); ++i) {
             QVERIFY2(prefix.match(lines.at(i)).hasMatch(), qPrintable(lines.at(i)));
-            QVERIFY2(lines.at(i).mid(43).startsWith(header.at(i)), qPrintable(lines.at(i)));
+            QCOMPARE(lines.at(i).mid(43), header.at(i));
         }
         QCOMPARE(sandbox.pkill.calls(), QStringLiteral("-KILL -x Velmora\n"));
     }
@@ -365,7 +282,7 @@ private slots:
         server.setRoute(QStringLiteral("/update.json"), silent);
         XServer x;
         QVERIFY(!x.display.isEmpty());
-        Sandbox sandbox;
+        UpdateSandbox sandbox;
         sandbox.display = x.display;
         sandbox.writeSettings("lang=zh\n");
         sandbox.start(
@@ -384,19 +301,17 @@ private slots:
         TestHttpServer server;
         server.serve(QStringLiteral("/update.json"), "{}");
         server.respond(QStringLiteral("/api/file.api.php"), 200, "ok");
-        Sandbox sandbox;
+        UpdateSandbox sandbox;
         sandbox.writeSettings("[General]\nCatUpdateLog=true\n");
+        sandbox.uploadServer = server.url(QString()).toString();
         sandbox.start(
-            {"6.1.0", server.url(QStringLiteral("/update.json")).toString(), "/opt/velmora"},
-            server.url(QString()).toString());
+            {"6.1.0", server.url(QStringLiteral("/update.json")).toString(), "/opt/velmora"});
         QVERIFY(sandbox.process.waitForStarted());
 
-        QList<TestHttpServer::Request> uploads;
-        for (int i = 0; i < 300 && uploads.isEmpty(); ++i) {
-            QTest::qWait(50);
-            uploads = server.requests(QStringLiteral("/api/file.api.php"));
-        }
-        QCOMPARE(uploads.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests(QStringLiteral("/api/file.api.php")).size(), 1,
+                                  15000);
+        const QList<TestHttpServer::Request> uploads =
+            server.requests(QStringLiteral("/api/file.api.php"));
 
         const QString desktop = sandbox.path(QStringLiteral("home/Desktop"));
         const QStringList files = sandbox.logFiles(desktop);

@@ -5,11 +5,17 @@
 namespace {
 QMutex mutex;
 QStringList captured;
+QtMessageHandler passOn = nullptr;
 
-void capture(QtMsgType type, const QMessageLogContext &, const QString &message)
+// Debug lines are what the product logs; anything else goes on to the test
+// framework, which shows it and lets a test expect it.
+void capture(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type != QtDebugMsg)
+    if (type != QtDebugMsg) {
+        if (passOn)
+            passOn(type, context, message);
         return;
+    }
     QMutexLocker locker(&mutex);
     captured << message;
 }
@@ -22,11 +28,13 @@ LogCapture::LogCapture()
         captured.clear();
     }
     previousHandler = qInstallMessageHandler(capture);
+    passOn = previousHandler;
 }
 
 LogCapture::~LogCapture()
 {
     qInstallMessageHandler(previousHandler);
+    passOn = nullptr;
 }
 
 QStringList LogCapture::lines()

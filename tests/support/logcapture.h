@@ -4,8 +4,8 @@
 #include <QtGlobal>
 
 // Collects the debug messages the code under test logs, from any thread, for
-// as long as it lives; the previous message handler comes back afterwards.
-// One capture at a time.
+// as long as it lives, and passes every other message on to the handler it
+// found; that handler comes back afterwards. One capture at a time.
 class LogCapture
 {
 public:

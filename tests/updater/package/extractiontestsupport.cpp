@@ -1,10 +1,11 @@
 #include "extractiontestsupport.h"
 
+#include "logcapture.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -13,21 +14,7 @@
 
 namespace ExtractionTestSupport {
 
-namespace {
-QMutex logMutex;
-QStringList logLines;
-QtMessageHandler previousHandler = nullptr;
-
-void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    {
-        QMutexLocker locker(&logMutex);
-        logLines.append(message);
-    }
-    if (previousHandler)
-        previousHandler(type, context, message);
-}
-} // namespace
+namespace {} // namespace
 
 bool run7zz(const QStringList &arguments, const QString &workingDirectory, QString *output)
 {
@@ -113,18 +100,9 @@ QByteArray noise(int size, quint32 seed)
     return bytes;
 }
 
-void startLogCapture()
-{
-    QMutexLocker locker(&logMutex);
-    logLines.clear();
-    if (!previousHandler)
-        previousHandler = qInstallMessageHandler(captureMessage);
-}
-
 QString capturedLog()
 {
-    QMutexLocker locker(&logMutex);
-    return logLines.join(QLatin1Char('\n'));
+    return LogCapture::lines().join(QLatin1Char('\n'));
 }
 
 } // namespace ExtractionTestSupport

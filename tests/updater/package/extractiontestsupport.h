@@ -24,8 +24,7 @@ bool setModificationTime(const QString &path, qint64 nanoseconds);
 // Reproducible bytes that do not compress.
 QByteArray noise(int size, quint32 seed);
 
-// Starts collecting every message written through Qt's message handler.
-void startLogCapture();
+// The debug lines of the test's LogCapture, one text.
 QString capturedLog();
 
 } // namespace ExtractionTestSupport

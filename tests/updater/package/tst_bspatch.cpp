@@ -1,4 +1,5 @@
 #include "bsdifftestpatch.h"
+#include "logcapture.h"
 #include "package/bspatch.h"
 
 #include <QDir>
@@ -321,12 +322,13 @@ void TestBspatch::newSizeThatCannotBeReserved()
     QCOMPARE(setrlimit(RLIMIT_AS, &limited), 0);
     // Had the buffer been reserved, the run would end at the control stream's
     // end with a logged "Corrupt patch"; a failed reservation logs nothing.
-    static QStringList messages;
-    messages.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext &, const QString &text) { messages << text; });
-    const int result = bspatchFile(local("old"), local("new"), local("patch"));
-    qInstallMessageHandler(previous);
+    int result = 0;
+    QStringList messages;
+    {
+        LogCapture log;
+        result = bspatchFile(local("old"), local("new"), local("patch"));
+        messages = LogCapture::lines();
+    }
     QCOMPARE(setrlimit(RLIMIT_AS, &saved), 0);
 
     QCOMPARE(result, 1);

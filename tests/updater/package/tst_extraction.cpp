@@ -1,5 +1,6 @@
 // Unpacking packets made by the system's 7zz with the Uncompress worker.
 #include "extractiontestsupport.h"
+#include "logcapture.h"
 #include "package/uncompress.h"
 
 #include <QCoreApplication>
@@ -58,6 +59,7 @@ private:
     QString makePacket(const QString &name, const QStringList &options);
 
     QScopedPointer<QTemporaryDir> m_work;
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TstExtraction::initTestCase()
@@ -70,7 +72,8 @@ void TstExtraction::init()
 {
     m_work.reset(new QTemporaryDir);
     QVERIFY(m_work->isValid());
-    startLogCapture();
+    m_log.reset();
+    m_log = std::make_unique<LogCapture>();
 }
 
 bool TstExtraction::uncompress(const QString &packet, const QString &target)

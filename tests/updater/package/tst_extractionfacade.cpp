@@ -2,6 +2,7 @@
 #include "CPP/Common/MyCom.h"
 #include "extractiontestsupport.h"
 #include "hostilearchive.h"
+#include "logcapture.h"
 #include "package/directoryguard.h"
 #include "package/lib7z.h"
 #include "package/qiodeviceinstream.h"
@@ -88,6 +89,7 @@ private:
                  Lib7z::ExtractCallback *callback = nullptr);
 
     QScopedPointer<QTemporaryDir> m_work;
+    std::unique_ptr<LogCapture> m_log;
 };
 
 QString TstExtractionFacade::writeArchive(const HostileArchive &archive)
@@ -132,7 +134,8 @@ void TstExtractionFacade::init()
 {
     m_work.reset(new QTemporaryDir);
     QVERIFY(m_work->isValid());
-    startLogCapture();
+    m_log.reset();
+    m_log = std::make_unique<LogCapture>();
 }
 
 void TstExtractionFacade::openFailures_data()

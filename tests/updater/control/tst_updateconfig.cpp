@@ -28,7 +28,28 @@ const QByteArray completeDocument = json(
     "                'a/b.dll': {'filePatch': 'b.patch', 'oldFileMd5': 'bo', 'newFileMd5': 7},"
     "                'm.dll': {'filePatch': 3, 'oldFileMd5': null, 'newFileMd5': 'mn'}}}}}}"
     "}");
+
+// The values the readers fill, by configuration key; empty ones are left out.
+using Values = QMap<QString, QString>;
+
+// One document and what reading it gives.
+struct Reading
+{
+    QByteArray document;
+    QString version = QStringLiteral("2.0");
+    // What getFixUpdateInfo, getInstallerInfo and getPartialPacketInfo return.
+    bool fixOk = false;
+    bool installerOk = false;
+    bool partialOk = false;
+    Values values;
+    QStringList usedVersions;
+    QMap<QString, PatchEntry> modify;
+    // Only a document that parses to an object makes the installer reader log.
+    bool isObject = true;
+};
 } // namespace
+
+Q_DECLARE_METATYPE(Reading)
 
 // Reading the update configuration: what each reader fills, returns and logs.
 class TestUpdateConfig : public QObject
@@ -61,129 +82,135 @@ private slots:
 
     void readers_data()
     {
-        QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<bool>("fixOk");
-        QTest::addColumn<bool>("installerOk");
-        QTest::addColumn<bool>("partialOk");
-        // fix md5, fix url, installer md5, installer url, partial md5, partial url,
-        // replace md5, replace url
-        QTest::addColumn<QStringList>("values");
-        QTest::addColumn<QStringList>("usedVersions");
-        QTest::addColumn<QStringList>("modify"); // key|old|new|patch
-        QTest::addColumn<bool>("isObject");      // the installer reader logs only then
+        QTest::addColumn<Reading>("reading");
+        const auto row = [](const char *name, const QByteArray &document, const Reading &fields) {
+            Reading reading = fields;
+            reading.document = document;
+            QTest::newRow(name) << reading;
+        };
+        const Values installer{{"installerMd5", "i1"}, {"installerUrl", "http://h/setup.dmg"}};
+        const Values selfUpdate{{"fixUpdatePacketMd5", "f1"},
+                                {"fixUpdatePacketUrl", "http://h/fix.7z"}};
 
-        const QByteArray complete = completeDocument;
-        const QStringList none{"", "", "", "", "", "", "", ""};
+        Reading complete;
+        complete.fixOk = complete.installerOk = complete.partialOk = true;
+        complete.values = installer;
+        complete.values.insert(selfUpdate);
+        complete.values.insert({{"partialPacketMd5", "p1"},
+                                {"partialPacketUrl", "http://h/p.7z"},
+                                {"replacePacketMd5", "r1"},
+                                {"replacePacketUrl", "http://h/r.7z"}});
+        complete.usedVersions = QStringList{"1.0", "1.1"};
+        // Members of "patch" come sorted by name; a number reads as its text.
+        complete.modify = {{"a/b.dll", {"bo", "7", "b.patch"}},
+                           {"m.dll", {"", "mn", ""}},
+                           {"z.dll", {"zo", "zn", "z.patch"}}};
+        row("complete, patch members sorted by name", completeDocument, complete);
 
-        QTest::newRow("complete, patch members sorted by name")
-            << complete << "2.0" << true << true << true
-            << QStringList{"f1", "http://h/fix.7z", "i1", "http://h/setup.dmg",
-                           "p1", "http://h/p.7z",   "r1", "http://h/r.7z"}
-            << QStringList{"1.0", "1.1"}
-            << QStringList{"a/b.dll|bo|7|b.patch", "m.dll||mn|", "z.dll|zo|zn|z.patch"} << true;
+        row("missing osTag", json("{'win7': {'installerMd5': 'a', 'installerUrl': 'http://h/x'}}"),
+            Reading());
 
-        QTest::newRow("missing osTag")
-            << (json("{'win7': {'installerMd5': 'a', 'installerUrl': 'http://h/x'}}")) << "2.0"
-            << false << false << false << none << QStringList() << QStringList() << true;
+        Reading missingVersion;
+        missingVersion.fixOk = missingVersion.installerOk = true;
+        missingVersion.values = installer;
+        missingVersion.values.insert(selfUpdate);
+        missingVersion.usedVersions = QStringList{"1.0", "1.1"};
+        missingVersion.version = QStringLiteral("1.9");
+        row("missing version", completeDocument, missingVersion);
 
-        QStringList installerOnly = none;
-        installerOnly[2] = "i1";
-        installerOnly[3] = "http://h/setup.dmg";
-        installerOnly[0] = "f1";
-        installerOnly[1] = "http://h/fix.7z";
-        QTest::newRow("missing version")
-            << complete << "1.9" << true << true << false << installerOnly
-            << QStringList{"1.0", "1.1"} << QStringList() << true;
+        Reading partialOnly;
+        partialOnly.values = {{"partialPacketMd5", "p1"}, {"partialPacketUrl", "http://h/p.7z"}};
+        row("partial without replace values",
+            json("{'mac': {'partialPacket': {'2.0':"
+                 "  {'partialPacketMd5': 'p1', 'partialPacketUrl': 'http://h/p.7z'}}}}"),
+            partialOnly);
 
-        QTest::newRow("partial without replace values")
-            << (json("{'mac': {'partialPacket': {'2.0':"
-                     "                   {'partialPacketMd5': 'p1', 'partialPacketUrl': "
-                     "'http://h/p.7z'}}}}"))
-            << "2.0" << false << false << false
-            << QStringList{"", "", "", "", "p1", "http://h/p.7z", "", ""} << QStringList()
-            << QStringList() << true;
+        Reading scalars;
+        scalars.installerOk = true;
+        scalars.values = {{"fixUpdatePacketMd5", "true"},
+                          {"installerMd5", "12345"},
+                          {"installerUrl", "http://h/s"}};
+        row("md5 as number and boolean, url as number",
+            json("{'mac': {'installerMd5': 12345, 'installerUrl': 'http://h/s',"
+                 "  'fixUpdatePacket': {'fixUpdatePacketMd5': true, 'fixUpdatePacketUrl': 5}}}"),
+            scalars);
 
-        QTest::newRow("md5 as number and boolean, url as number")
-            << (json("{'mac': {'installerMd5': 12345, 'installerUrl': 'http://h/s',"
-                     "                   'fixUpdatePacket': {'fixUpdatePacketMd5': true, "
-                     "'fixUpdatePacketUrl': 5}}}"))
-            << "2.0" << false << true << false
-            << QStringList{"true", "", "12345", "http://h/s", "", "", "", ""} << QStringList()
-            << QStringList() << true;
+        Reading containers;
+        containers.values = {{"fixUpdatePacketUrl", "http://h/f"}, {"installerUrl", "http://h/s"}};
+        row("md5 as array or object reads empty",
+            json("{'mac': {'installerMd5': ['a'], 'installerUrl': 'http://h/s',"
+                 "  'fixUpdatePacket': {'fixUpdatePacketMd5': {'a': 1},"
+                 "                      'fixUpdatePacketUrl': 'http://h/f'}}}"),
+            containers);
 
-        QTest::newRow("md5 as array or object reads empty")
-            << (json(
-                   "{'mac': {'installerMd5': ['a'], 'installerUrl': 'http://h/s',"
-                   "                   'fixUpdatePacket': {'fixUpdatePacketMd5': {'a': 1},"
-                   "                                       'fixUpdatePacketUrl': 'http://h/f'}}}"))
-            << "2.0" << false << false << false
-            << QStringList{"", "http://h/f", "", "http://h/s", "", "", "", ""} << QStringList()
-            << QStringList() << true;
+        Reading versionsAsString;
+        versionsAsString.fixOk = true;
+        versionsAsString.values = {{"fixUpdatePacketMd5", "f1"},
+                                   {"fixUpdatePacketUrl", "http://h/f"}};
+        row("used versions as a string",
+            json("{'mac': {'fixUpdatePacket': {'fixUpdatePacketMd5': 'f1',"
+                 "  'fixUpdatePacketUrl': 'http://h/f', 'fixUpdateUesedVersion': '2.0'}}}"),
+            versionsAsString);
 
-        QTest::newRow("used versions as a string")
-            << (json("{'mac': {'fixUpdatePacket': {'fixUpdatePacketMd5': 'f1',"
-                     "                   'fixUpdatePacketUrl': 'http://h/f', "
-                     "'fixUpdateUesedVersion': '2.0'}}}"))
-            << "2.0" << true << false << false
-            << QStringList{"f1", "http://h/f", "", "", "", "", "", ""} << QStringList()
-            << QStringList() << true;
+        row("osTag member not an object", json("{'mac': 'installerMd5'}"), Reading());
 
-        QTest::newRow("osTag member not an object")
-            << (json("{'mac': 'installerMd5'}")) << "2.0" << false << false << false << none
-            << QStringList() << QStringList() << true;
-
-        QTest::newRow("empty file") << QByteArray() << "2.0" << false << false << false << none
-                                    << QStringList() << QStringList() << false;
-        QTest::newRow("invalid json")
-            << complete.left(complete.size() / 2) << "2.0" << false << false << false << none
-            << QStringList() << QStringList() << false;
-        QTest::newRow("top level array")
-            << QByteArray("[{\"mac\": {}}]") << "2.0" << false << false << false << none
-            << QStringList() << QStringList() << false;
+        Reading notAnObject;
+        notAnObject.isObject = false;
+        row("empty file", QByteArray(), notAnObject);
+        row("invalid json", completeDocument.left(completeDocument.size() / 2), notAnObject);
+        row("top level array", QByteArray("[{\"mac\": {}}]"), notAnObject);
     }
 
     void readers()
     {
-        QFETCH(QByteArray, document);
-        QFETCH(QString, version);
-        QFETCH(QStringList, values);
-
+        QFETCH(Reading, reading);
         UpdateConfig config;
-        config.configPath = writeConfig(document);
+        config.configPath = writeConfig(reading.document);
         QVERIFY(!config.configPath.isEmpty());
 
-        QTEST(config.getFixUpdateInfo(QStringLiteral("mac")), "fixOk");
-        QTEST(config.getInstallerInfo(QStringLiteral("mac")), "installerOk");
-        QTEST(config.getPartialPacketInfo(QStringLiteral("mac"), version), "partialOk");
+        QCOMPARE(config.getFixUpdateInfo(QStringLiteral("mac")), reading.fixOk);
+        QCOMPARE(config.getInstallerInfo(QStringLiteral("mac")), reading.installerOk);
+        QCOMPARE(config.getPartialPacketInfo(QStringLiteral("mac"), reading.version),
+                 reading.partialOk);
 
-        QCOMPARE(QString::fromUtf8(config.fixUpdatePacketMd5), values.at(0));
-        QCOMPARE(config.fixUpdatePacketUrl, values.at(1));
-        QCOMPARE(QString::fromUtf8(config.installerMd5), values.at(2));
-        QCOMPARE(config.installerUrl, values.at(3));
-        QCOMPARE(QString::fromUtf8(config.partialPacketMd5), values.at(4));
-        QCOMPARE(config.partialPacketUrl, values.at(5));
-        QCOMPARE(QString::fromUtf8(config.replacePacketMd5), values.at(6));
-        QCOMPARE(config.replacePacketUrl, values.at(7));
-        QTEST(QVariant(config.fixUpdateUesedVersion.toVariantList()).toStringList(),
-              "usedVersions");
+        const QList<QPair<const char *, QString>> values{
+            {"fixUpdatePacketMd5", QString::fromUtf8(config.fixUpdatePacketMd5)},
+            {"fixUpdatePacketUrl", config.fixUpdatePacketUrl},
+            {"installerMd5", QString::fromUtf8(config.installerMd5)},
+            {"installerUrl", config.installerUrl},
+            {"partialPacketMd5", QString::fromUtf8(config.partialPacketMd5)},
+            {"partialPacketUrl", config.partialPacketUrl},
+            {"replacePacketMd5", QString::fromUtf8(config.replacePacketMd5)},
+            {"replacePacketUrl", config.replacePacketUrl}};
+        Values read;
+        for (const auto &value : values) {
+            if (!value.second.isEmpty())
+                read.insert(QLatin1String(value.first), value.second);
+        }
+        QCOMPARE(read, reading.values);
+        QCOMPARE(QVariant(config.fixUpdateUesedVersion.toVariantList()).toStringList(),
+                 reading.usedVersions);
+        QCOMPARE(config.modify.keys(), reading.modify.keys());
+        for (auto it = reading.modify.cbegin(); it != reading.modify.cend(); ++it) {
+            const PatchEntry entry = config.modify.value(it.key());
+            QCOMPARE(entry.oldFileMd5, it->oldFileMd5);
+            QCOMPARE(entry.newFileMd5, it->newFileMd5);
+            QCOMPARE(entry.filePatch, it->filePatch);
+        }
 
-        QStringList modify;
-        for (auto it = config.modify.cbegin(); it != config.modify.cend(); ++it)
-            modify << QStringList{it.key(), it->oldFileMd5, it->newFileMd5, it->filePatch}.join(
-                '|');
-        QTEST(modify, "modify");
-
-        QStringList expectedLog{"fixUpdatePacketMd5 " + quoted(values.at(0)),
-                                "fixUpdatePacketUrl " + quoted(values.at(1))};
-        QFETCH(bool, isObject);
-        if (isObject)
-            expectedLog << "installerMd5: " + quoted(values.at(2))
-                        << "installerUrl: " + quoted(values.at(3));
-        expectedLog << "partialPacketMd5: " + quoted(values.at(4))
-                    << "partialPacketUrl: " + quoted(values.at(5))
-                    << "replacePacketMd5: " + quoted(values.at(6))
-                    << "replacePacketUrl: " + quoted(values.at(7));
+        // Each reader logs its values; the installer's only from an object.
+        const auto logged = [&](const char *text, const char *field) {
+            return QLatin1String(text) + quoted(reading.values.value(QLatin1String(field)));
+        };
+        QStringList expectedLog{logged("fixUpdatePacketMd5 ", "fixUpdatePacketMd5"),
+                                logged("fixUpdatePacketUrl ", "fixUpdatePacketUrl")};
+        if (reading.isObject)
+            expectedLog << logged("installerMd5: ", "installerMd5")
+                        << logged("installerUrl: ", "installerUrl");
+        expectedLog << logged("partialPacketMd5: ", "partialPacketMd5")
+                    << logged("partialPacketUrl: ", "partialPacketUrl")
+                    << logged("replacePacketMd5: ", "replacePacketMd5")
+                    << logged("replacePacketUrl: ", "replacePacketUrl");
         QCOMPARE(LogCapture::lines(), expectedLog);
     }
 
@@ -238,11 +265,18 @@ private slots:
         QVERIFY(config.partialPacketMd5.isEmpty() && config.partialPacketUrl.isEmpty() &&
                 config.replacePacketMd5.isEmpty() && config.replacePacketUrl.isEmpty());
 
+        // A document that does not parse clears what the readers own.
+        config.configPath = writeConfig(completeDocument);
+        QVERIFY(config.getInstallerInfo(QStringLiteral("mac")));
+        QVERIFY(config.getPartialPacketInfo(QStringLiteral("mac"), QStringLiteral("2.0")));
         config.configPath = writeConfig("not json");
         QVERIFY(!config.getFixUpdateInfo(QStringLiteral("mac")));
         QVERIFY(config.fixUpdatePacketMd5.isEmpty());
         QCOMPARE(config.fixUpdateUesedVersion.size(), 2);
+        QVERIFY(!config.getInstallerInfo(QStringLiteral("mac")));
+        QVERIFY(config.installerMd5.isEmpty() && config.installerUrl.isEmpty());
         QVERIFY(!config.getPartialPacketInfo(QStringLiteral("mac"), QStringLiteral("2.0")));
+        QVERIFY(config.partialPacketMd5.isEmpty() && config.replacePacketUrl.isEmpty());
         QCOMPARE(config.modify.size(), 4);
 
         // A document that parses replaces the array, even with nothing.

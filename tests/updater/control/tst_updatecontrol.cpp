@@ -14,6 +14,14 @@
 #include <QTranslator>
 
 namespace {
+// How often the server saw a method on a file.
+struct RequestCount
+{
+    const char *method;
+    const char *file;
+    int count;
+};
+
 int logLinesStartingWith(const QString &start)
 {
     const QStringList lines = ControlTestFixture::log();
@@ -23,6 +31,8 @@ int logLinesStartingWith(const QString &start)
     return count;
 }
 } // namespace
+
+Q_DECLARE_METATYPE(QList<RequestCount>)
 
 // A real controller on its own thread, driven through whole updates against a
 // real server, with a recording receiver in place of the window.
@@ -122,7 +132,7 @@ private slots:
         QTest::addColumn<QString>("ending");
         QTest::addColumn<int>("restarts");         // "ReStart Update" lines
         QTest::addColumn<QStringList>("logLines"); // starts of lines that must be logged
-        QTest::addColumn<QStringList>("requests"); // "<method> <file> <count>"
+        QTest::addColumn<QList<RequestCount>>("requests");
 
         const QString updateError = QStringLiteral("box true ") + UpdateControl::updateErrorText();
         const QString notFound = QStringLiteral(
@@ -135,7 +145,7 @@ private slots:
             QString ending;
             int restarts;
             QStringList logLines;
-            QStringList requests;
+            QList<RequestCount> requests;
         };
         const QList<Row> rows{
             {"self-update information missing restarts",
@@ -143,26 +153,29 @@ private slots:
              updateError,
              5,
              {"Check whether get newest update packet", "Get FixUpdatePacket Info error"},
-             {"HEAD update.json 6"}},
+             {{"HEAD", "update.json", 6}}},
             {"installer information missing restarts",
              InstallerInfoMissing,
              updateError,
              5,
              {"Get Installer Info error"},
-             {"HEAD update.json 6", "HEAD partial.pak 0"}},
+             {{"HEAD", "update.json", 6}, {"HEAD", "partial.pak", 0}}},
             {"no partial packet takes the installer route",
              NoPartialForVersion,
              "exit",
              0,
              {"get PartialPacket Info error", "start installer success"},
-             {"HEAD setup.dmg 1", "GET setup.dmg 6", "HEAD partial.pak 0"}},
+             {{"HEAD", "setup.dmg", 1}, {"GET", "setup.dmg", 6}, {"HEAD", "partial.pak", 0}}},
             {"partial packet takes the patch route",
              PartialPresent,
              "trellim partial",
              0,
              {"start patch", "patch success!", "program \"<install>/backup/Trellim.exe\"",
               "start Trellim success"},
-             {"HEAD partial.pak 1", "GET partial.pak 6", "HEAD replace.pak 0", "HEAD setup.dmg 0"}},
+             {{"HEAD", "partial.pak", 1},
+              {"GET", "partial.pak", 6},
+              {"HEAD", "replace.pak", 0},
+              {"HEAD", "setup.dmg", 0}}},
             {"partial md5 mismatch restarts",
              PartialMd5Wrong,
              updateError,
@@ -170,37 +183,37 @@ private slots:
              {"Download Partial Packet md5 is not match",
               "\"json: PartialPacket's md5 <md5 replace.pak>\" \"file: PartialPacket's md5 "
               "<md5 partial.pak>\""},
-             {"HEAD partial.pak 6"}},
+             {{"HEAD", "partial.pak", 6}}},
             {"upper-case partial md5 never matches",
              PartialMd5UpperCase,
              updateError,
              5,
              {"Download Partial Packet md5 is not match"},
-             {"HEAD partial.pak 6"}},
+             {{"HEAD", "partial.pak", 6}}},
             {"upper-case replace md5 never matches",
              ReplaceMd5UpperCase,
              updateError,
              5,
              {"Download Replace Packet md5 is not match"},
-             {"HEAD replace.pak 6"}},
+             {{"HEAD", "replace.pak", 6}}},
             {"upper-case installer md5 shows the box at once",
              InstallerMd5UpperCase,
              updateError,
              0,
              {"Download installer md5 is not match"},
-             {"HEAD setup.dmg 1"}},
+             {{"HEAD", "setup.dmg", 1}}},
             {"installer that does not start is tried five times",
              InstallerDoesNotStart,
              updateError,
              0,
              {"start installer failed"},
-             {"HEAD setup.dmg 1"}},
+             {{"HEAD", "setup.dmg", 1}}},
             {"packet that cannot be unpacked is fetched once",
              PartialNotUnpackable,
              updateError,
              5,
              {"UncompressPartialPacketFailed "},
-             {"HEAD partial.pak 1", "GET partial.pak 6"}},
+             {{"HEAD", "partial.pak", 1}, {"GET", "partial.pak", 6}}},
             {"failing patch falls back to a downloaded replace packet",
              PatchFailsReplaceDownloaded,
              "trellim replace",
@@ -210,31 +223,31 @@ private slots:
               "\"app.dll\" \"app.patch\" \"0123456789abcdef0123456789abcdef\"",
               "\"lib/core.dll\" \"lib/core.patch\"", QString(82, QLatin1Char('*')),
               "UncompressReplacePacketSuccess ", "start Trellim success"},
-             {"HEAD partial.pak 1", "HEAD replace.pak 1"}},
+             {{"HEAD", "partial.pak", 1}, {"HEAD", "replace.pak", 1}}},
             {"failing patch falls back to a replace packet in the work folder",
              PatchFailsReplaceUnpacked,
              "trellim replace",
              0,
              {"patch failed:"},
-             {"HEAD partial.pak 1", "HEAD replace.pak 0"}},
+             {{"HEAD", "partial.pak", 1}, {"HEAD", "replace.pak", 0}}},
             {"replace packet in the work folder is used at once",
              ReplaceInWorkFolder,
              "trellim replace",
              0,
              {"UncompressReplacePacketSuccess "},
-             {"HEAD update.json 1", "HEAD partial.pak 0", "HEAD replace.pak 0"}},
+             {{"HEAD", "update.json", 1}, {"HEAD", "partial.pak", 0}, {"HEAD", "replace.pak", 0}}},
             {"of two files with the same md5 the later by name is used",
              TwoFilesSameMd5,
              "trellim B_copy",
              0,
              {},
-             {"HEAD replace.pak 0"}},
+             {{"HEAD", "replace.pak", 0}}},
             {"https configuration url is refused",
              HttpsConfigUrl,
              "box false Download url is error,Please login and download again",
              0,
              {},
-             {"HEAD update.json 0", "GET update.json 0"}},
+             {{"HEAD", "update.json", 0}, {"GET", "update.json", 0}}},
             {"target that cannot be created restarts",
              ConfigTargetNotCreatable,
              updateError,
@@ -246,32 +259,32 @@ private slots:
              notFound,
              0,
              {},
-             {"HEAD absent.json 1", "GET absent.json 0"}},
+             {{"HEAD", "absent.json", 1}, {"GET", "absent.json", 0}}},
             {"packet missing on the server",
              PacketMissingOnServer,
              notFound,
              0,
              {},
-             {"HEAD absent.pak 1", "GET absent.pak 0"}},
+             {{"HEAD", "absent.pak", 1}, {"GET", "absent.pak", 0}}},
             {"packet name with a backslash is refused",
              PacketNameWithBackslash,
              "box false Download url is error,Please login and download again",
              0,
              {},
-             {"HEAD partial.pak 0"}},
+             {{"HEAD", "partial.pak", 0}}},
             {"packet with a two-character extension unpacks into its own folder",
              ShortPacketExtension,
              "trellim p",
              0,
              {"outUncompressFilesPath \"<work>/p\"", "patch success!"},
-             {"GET p.7z 6", "HEAD replace.pak 0"}},
+             {{"GET", "p.7z", 6}, {"HEAD", "replace.pak", 0}}},
             {"listed version takes the self-update route",
              SelfUpdateListed,
              "exit",
              0,
              {"Check whether get newest update packet", "download fixUpdatePacket Success",
               "updateProcess \"<install>/fixupdate/update.exe\"", "start update"},
-             {"GET fix.pak 6", "HEAD partial.pak 0"}},
+             {{"GET", "fix.pak", 6}, {"HEAD", "partial.pak", 0}}},
         };
         for (bool nginx : {false, true}) {
             for (const Row &row : rows) {
@@ -405,12 +418,13 @@ private slots:
                              QString::fromLatin1(fixture->md5(QStringLiteral("replace.pak"))));
             QVERIFY2(logLinesStartingWith(expected) > 0, qPrintable(expected));
         }
-        QFETCH(QStringList, requests);
-        for (const QString &request : requests) {
-            const QStringList parts = request.split(QLatin1Char(' '));
-            QVERIFY2(fixture->requestCount(parts.at(0).toLatin1(), parts.at(1)) ==
-                         parts.at(2).toInt(),
-                     qPrintable(request));
+        QFETCH(QList<RequestCount>, requests);
+        for (const RequestCount &request : requests) {
+            QVERIFY2(fixture->requestCount(request.method, QLatin1String(request.file)) ==
+                         request.count,
+                     qPrintable(QStringLiteral("%1 %2 %3")
+                                    .arg(QLatin1String(request.method), QLatin1String(request.file))
+                                    .arg(request.count)));
         }
 
         switch (scenario) {

@@ -2,6 +2,7 @@
 
 #include "download/downloadthread.h"
 #include "download/replywatchdog.h"
+#include "shared/connectchecked.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -56,9 +57,9 @@ qint64 DownloadControl::getFileSize(const QString &url)
         QNetworkReply *reply = manager.head(QNetworkRequest(target));
         auto watchdog = new ReplyWatchdog(reply, transferTimeout);
         QEventLoop loop;
-        connect(reply, SIGNAL(finished()), &loop, SLOT(quit()));
-        connect(watchdog, SIGNAL(expired()), reply, SLOT(abort()));
-        connect(this, SIGNAL(destroyed()), &loop, SLOT(quit()));
+        connectChecked(reply, SIGNAL(finished()), &loop, SLOT(quit()));
+        connectChecked(watchdog, SIGNAL(expired()), reply, SLOT(abort()));
+        connectChecked(this, SIGNAL(destroyed()), &loop, SLOT(quit()));
         QPointer<DownloadControl> alive(this);
         loop.exec();
         // A deletion requested from another thread is carried out even inside
@@ -172,11 +173,11 @@ bool DownloadControl::startWorkers()
         worker->setTransferTimeout(transferTimeout);
         worker->setLowSpeedLimit(lowSpeedBytes, lowSpeedWindow);
         worker->setFileSize(totalSize);
-        connect(worker, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
-        connect(worker, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
-                SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
-        connect(worker, SIGNAL(error(int, QString, bool)), this,
-                SLOT(errorSlot(int, QString, bool)));
+        connectChecked(worker, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
+        connectChecked(worker, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
+                       SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
+        connectChecked(worker, SIGNAL(error(int, QString, bool)), this,
+                       SLOT(errorSlot(int, QString, bool)));
         worker->startDownload(i, url, file, start, end);
         workers.append(worker);
     }

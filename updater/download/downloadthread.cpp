@@ -1,6 +1,7 @@
 #include "download/downloadthread.h"
 
 #include "download/replywatchdog.h"
+#include "shared/connectchecked.h"
 #include "shared/vendorconfig.h"
 
 #include <QCoreApplication>
@@ -26,8 +27,8 @@ DownloadThread::DownloadThread(QObject *parent)
     qRegisterMetaType<QFile *>("QFile*");
     // Redirects must reach the worker, which follows only 301 and 302.
     manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    connect(this, SIGNAL(redirect(int, QString, QFile *, qint64, qint64)), this,
-            SLOT(startDownload(int, QString, QFile *, qint64, qint64)));
+    connectChecked(this, SIGNAL(redirect(int, QString, QFile *, qint64, qint64)), this,
+                   SLOT(startDownload(int, QString, QFile *, qint64, qint64)));
 }
 
 QString DownloadThread::hijackMessage()
@@ -93,15 +94,15 @@ void DownloadThread::startDownload(int _index, QString _url, QFile *_file, qint6
     // Data waits in the reply only until this slot's thread writes it; the
     // bound keeps a slow disk from piling the whole range up in memory.
     reply->setReadBufferSize(readBufferSize);
-    connect(reply, SIGNAL(finished()), this, SLOT(finishedSlot()));
-    connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this,
-            SLOT(downloadProcessSlot(qint64, qint64)));
-    const bool errorConnected = connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
-                                        SLOT(errorSlot(QNetworkReply::NetworkError)));
-    connect(reply, SIGNAL(readyRead()), this, SLOT(writeArrivedData()));
+    connectChecked(reply, SIGNAL(finished()), this, SLOT(finishedSlot()));
+    connectChecked(reply, SIGNAL(downloadProgress(qint64, qint64)), this,
+                   SLOT(downloadProcessSlot(qint64, qint64)));
+    const bool errorConnected = connectChecked(reply, SIGNAL(error(QNetworkReply::NetworkError)),
+                                               this, SLOT(errorSlot(QNetworkReply::NetworkError)));
+    connectChecked(reply, SIGNAL(readyRead()), this, SLOT(writeArrivedData()));
     auto watchdog = new ReplyWatchdog(reply, transferTimeout);
     watchdog->setLowSpeedLimit(lowSpeedBytes, lowSpeedWindow);
-    connect(watchdog, SIGNAL(expired()), this, SLOT(transferTimedOut()));
+    connectChecked(watchdog, SIGNAL(expired()), this, SLOT(transferTimedOut()));
     qDebug() << QStringLiteral("###########thread-%1 downloadThread connect: ").arg(index)
              << errorConnected;
 

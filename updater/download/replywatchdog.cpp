@@ -1,5 +1,7 @@
 #include "download/replywatchdog.h"
 
+#include "shared/connectchecked.h"
+
 #include <QNetworkReply>
 #include <QTimer>
 
@@ -8,13 +10,14 @@ ReplyWatchdog::ReplyWatchdog(QNetworkReply *reply, int timeoutMs)
 {
     timer->setSingleShot(true);
     timer->setInterval(timeoutMs);
-    connect(timer, SIGNAL(timeout()), this, SLOT(expire()));
-    connect(reply, SIGNAL(metaDataChanged()), this, SLOT(restart()));
-    connect(reply, SIGNAL(readyRead()), this, SLOT(restart()));
-    connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(restart()));
-    connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(countReceived(qint64)));
-    connect(reply, SIGNAL(uploadProgress(qint64, qint64)), this, SLOT(restart()));
-    connect(reply, SIGNAL(finished()), timer, SLOT(stop()));
+    connectChecked(timer, SIGNAL(timeout()), this, SLOT(expire()));
+    connectChecked(reply, SIGNAL(metaDataChanged()), this, SLOT(restart()));
+    connectChecked(reply, SIGNAL(readyRead()), this, SLOT(restart()));
+    connectChecked(reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(restart()));
+    connectChecked(reply, SIGNAL(downloadProgress(qint64, qint64)), this,
+                   SLOT(countReceived(qint64)));
+    connectChecked(reply, SIGNAL(uploadProgress(qint64, qint64)), this, SLOT(restart()));
+    connectChecked(reply, SIGNAL(finished()), timer, SLOT(stop()));
     timer->start();
 }
 
@@ -22,8 +25,8 @@ void ReplyWatchdog::setLowSpeedLimit(qint64 bytes, int windowMs)
 {
     if (!speedTimer) {
         speedTimer = new QTimer(this);
-        connect(speedTimer, SIGNAL(timeout()), this, SLOT(checkSpeed()));
-        connect(parent(), SIGNAL(finished()), speedTimer, SLOT(stop()));
+        connectChecked(speedTimer, SIGNAL(timeout()), this, SLOT(checkSpeed()));
+        connectChecked(parent(), SIGNAL(finished()), speedTimer, SLOT(stop()));
     }
     lowSpeedBytes = bytes;
     receivedAtWindowStart = received;

@@ -6,6 +6,7 @@
 #include "package/openarchiveinfocleaner.h"
 #include "package/qiodeviceinstream.h"
 #include "package/volumeopencallback.h"
+#include "shared/connectchecked.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -233,8 +234,8 @@ OpenArchiveInfo *openArchiveFor(QIODevice *device)
     std::unique_ptr<OpenArchiveInfo> info(openArchive(device, archives.registered));
     info->cleaner = new OpenArchiveInfoCleaner(device);
     info->cleaner->moveToThread(device->thread());
-    QObject::connect(device, SIGNAL(destroyed(QObject *)), info->cleaner,
-                     SLOT(deviceDestroyed(QObject *)));
+    connectChecked(device, SIGNAL(destroyed(QObject *)), info->cleaner,
+                   SLOT(deviceDestroyed(QObject *)));
     archives.archives.insert(device, info.get());
     return info.release();
 }

@@ -2,6 +2,7 @@
 
 #include "control/updatecontrol.h"
 #include "platform/platform.h"
+#include "shared/connectchecked.h"
 #include "shared/loglocation.h"
 #include "shared/vendorconfig.h"
 #include "ui_updatewidget.h"
@@ -77,7 +78,7 @@ UpdateWidget::UpdateWidget(QWidget *parent)
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint);
 
-    connect(ui->MinpushButton, SIGNAL(clicked()), this, SLOT(showMinimized()));
+    connectChecked(ui->MinpushButton, SIGNAL(clicked()), this, SLOT(showMinimized()));
 }
 
 // The controller and the movie live until the process ends.
@@ -212,10 +213,10 @@ void UpdateWidget::uploadLog()
     QTimer quiet;
     quiet.setSingleShot(true);
     quiet.setInterval(uploadTimeout);
-    connect(&quiet, SIGNAL(timeout()), reply, SLOT(abort()));
-    connect(reply, SIGNAL(uploadProgress(qint64, qint64)), &quiet, SLOT(start()));
-    connect(reply, SIGNAL(downloadProgress(qint64, qint64)), &quiet, SLOT(start()));
-    connect(reply, SIGNAL(finished()), &loop, SLOT(quit()));
+    connectChecked(&quiet, SIGNAL(timeout()), reply, SLOT(abort()));
+    connectChecked(reply, SIGNAL(uploadProgress(qint64, qint64)), &quiet, SLOT(start()));
+    connectChecked(reply, SIGNAL(downloadProgress(qint64, qint64)), &quiet, SLOT(start()));
+    connectChecked(reply, SIGNAL(finished()), &loop, SLOT(quit()));
     quiet.start();
     if (!reply->isFinished())
         loop.exec();

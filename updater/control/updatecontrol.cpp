@@ -1,5 +1,6 @@
 #include "control/updatecontrol.h"
 
+#include "control/configsignature.h"
 #include "download/downloadcontrol.h"
 #include "package/bsdiffcontrol.h"
 #include "package/uncompress.h"
@@ -73,18 +74,7 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
 
     // The workers stay on this (the main) thread; the controller calls them
     // from its own thread.
-    downloadControl = new DownloadControl(nullptr);
-    connectChecked(downloadControl, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
-    connectChecked(downloadControl, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
-                   SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)));
-    connectChecked(downloadControl, SIGNAL(getFileSizeErrorSignal(QString)), this,
-                   SLOT(getDownloadFileSizeErrorSlot(QString)));
-    connectChecked(downloadControl, SIGNAL(error(QString, bool)), this,
-                   SLOT(DownloadErrorSlot(QString, bool)));
-    // The size query reports its failure before downloadFile returns; a direct
-    // connection lets beginDownload know that a false result was reported.
-    connectChecked(downloadControl, SIGNAL(getFileSizeErrorSignal(QString)), this,
-                   SLOT(sizeQueryFailedSlot()), Qt::DirectConnection);
+    downloadControl = createDownloadControl();
 
     uncompress = new Uncompress(nullptr);
     connectChecked(uncompress, SIGNAL(UncompressPacketOKSignal()), this,
@@ -150,10 +140,21 @@ void UpdateControl::mainControlSlot()
     case PrepareConfig:
         emit changeLabelTextSignal(tr("Preparing configuration file"));
         emit showMovieSignal();
+        configSignatureChecked = false;
         stage = DownloadingConfig;
         beginDownload();
         break;
     case ConfigReady:
+        if (!trustedKeys.trimmed().isEmpty() && !configSignatureChecked) {
+            beginConfigSignatureDownload();
+            break;
+        }
+        chooseRoute();
+        break;
+    case ConfigSignatureReady:
+        if (!configSignatureHolds())
+            break;
+        stage = ConfigReady;
         chooseRoute();
         break;
     case FixPacketReady:
@@ -207,6 +208,44 @@ void UpdateControl::mainControlSlot()
         emit reStartUpdateSignal();
         break;
     }
+}
+
+void UpdateControl::beginConfigSignatureDownload()
+{
+    QUrl signatureUrl(configUrl);
+    signatureUrl.setPath(signatureUrl.path() + QStringLiteral(".sig"));
+    downloadUrl = signatureUrl.toString();
+    stage = DownloadingConfigSignature;
+    beginDownload();
+}
+
+bool UpdateControl::configSignatureHolds()
+{
+    QFile configuration(configFilePath);
+    QFile signature(configSignaturePath);
+    if (!configuration.open(QIODevice::ReadOnly) || !signature.open(QIODevice::ReadOnly)) {
+        refuseConfiguration(
+            QStringLiteral("cannot read %1")
+                .arg(configuration.isOpen() ? signature.fileName() : configuration.fileName()));
+        return false;
+    }
+    QString reason;
+    if (!ConfigSignature::verify(configuration.readAll(), signature.readAll(), trustedKeys,
+                                 &reason)) {
+        refuseConfiguration(reason);
+        return false;
+    }
+    qDebug() << "update config signature verified";
+    configSignatureChecked = true;
+    return true;
+}
+
+// A configuration without a good signature is not read: like one that cannot
+// be read, it costs a restart, and the restart limit ends the update.
+void UpdateControl::refuseConfiguration(const QString &reason)
+{
+    qDebug() << "update config signature refused:" << reason;
+    emit reStartUpdateSignal();
 }
 
 void UpdateControl::chooseRoute()
@@ -411,6 +450,10 @@ void UpdateControl::finishedSlot(int index)
         stage = ConfigReady;
         configFilePath = downloadTarget;
         break;
+    case DownloadingConfigSignature:
+        stage = ConfigSignatureReady;
+        configSignaturePath = downloadTarget;
+        break;
     case DownloadingFixPacket:
         stage = FixPacketReady;
         fixUpdatePacketPath = downloadTarget;
@@ -433,6 +476,33 @@ void UpdateControl::finishedSlot(int index)
     emit downloadSuccessSignal();
 }
 
+DownloadControl *UpdateControl::createDownloadControl()
+{
+    auto *coordinator = new DownloadControl(nullptr);
+    connectChecked(coordinator, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
+    connectChecked(coordinator, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
+                   SIGNAL(progressChangeSignal(int, qint64, qint64, qint64)));
+    connectChecked(coordinator, SIGNAL(getFileSizeErrorSignal(QString)), this,
+                   SLOT(getDownloadFileSizeErrorSlot(QString)));
+    connectChecked(coordinator, SIGNAL(error(QString, bool)), this,
+                   SLOT(DownloadErrorSlot(QString, bool)));
+    // The size query reports its failure before downloadFile returns; a direct
+    // connection lets beginDownload know that a false result was reported.
+    connectChecked(coordinator, SIGNAL(getFileSizeErrorSignal(QString)), this,
+                   SLOT(sizeQueryFailedSlot()), Qt::DirectConnection);
+    return coordinator;
+}
+
+void UpdateControl::renewDownloadControl()
+{
+    // The new one lives where the first one did, so that downloads keep
+    // running on the same thread.
+    QThread *coordinatorThread = downloadControl ? downloadControl->thread() : thread();
+    discardDownloadControl();
+    downloadControl = createDownloadControl();
+    downloadControl->moveToThread(coordinatorThread);
+}
+
 void UpdateControl::discardDownloadControl()
 {
     if (downloadControl)
@@ -442,12 +512,22 @@ void UpdateControl::discardDownloadControl()
 
 void UpdateControl::DownloadErrorSlot(QString errorString, bool isUploadLog)
 {
+    if (stage == DownloadingConfigSignature) {
+        renewDownloadControl();
+        refuseConfiguration(QStringLiteral("its download failed: %1").arg(errorString));
+        return;
+    }
     discardDownloadControl();
     emit showMessageBoxSignal(tr("%1").arg(errorString), isUploadLog);
 }
 
 void UpdateControl::getDownloadFileSizeErrorSlot(QString errorMessage)
 {
+    if (stage == DownloadingConfigSignature) {
+        renewDownloadControl();
+        refuseConfiguration(QStringLiteral("it cannot be fetched: %1").arg(errorMessage));
+        return;
+    }
     discardDownloadControl();
     emit changeLabelTextSignal(tr("Get download file size error"));
     emit showMessageBoxSignal(tr("%1").arg(errorMessage), false);

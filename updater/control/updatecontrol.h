@@ -49,6 +49,10 @@ public:
         Patching = 20,
         PatchSucceeded = 21,
         PatchFailed = 22,
+        // Only with trusted keys compiled in: the configuration's signature is
+        // fetched and checked before anything reads the configuration.
+        DownloadingConfigSignature = 23,
+        ConfigSignatureReady = 24,
     };
 
     // Creates the workers on the calling thread, then moves the controller to
@@ -89,6 +93,9 @@ public:
     QString backupPath;
     // True for the copy started by a self-update: no second self-update.
     bool skipFix = false;
+    // The vendor's Ed25519 public keys, one of which must have signed the
+    // configuration (see ConfigSignature); empty: no signature is asked for.
+    QString trustedKeys;
     UpdateConfig config;
     int stage = PrepareConfig;
     BsdiffControl *bsdiffControl = nullptr;
@@ -105,6 +112,7 @@ public:
     QString fixUpdateDir;
     QString currentPacketPath;
     QString outUncompressFilesPath;
+    QString configSignaturePath;
     // Failed hand-off attempts, shared by every way of handing off; never reset.
     int launchFailures = 0;
     // Restarts of the whole update; never reset.
@@ -176,9 +184,17 @@ private:
     void beginUncompress();
     void beginPatch();
     void discardDownloadControl();
+    // A new coordinator in place of one that failed, for the update to go on.
+    void renewDownloadControl();
+    DownloadControl *createDownloadControl();
+    void beginConfigSignatureDownload();
+    bool configSignatureHolds();
+    void refuseConfiguration(const QString &reason);
 
     // Set while downloadFile runs when the size query reported its failure.
     bool sizeQueryFailed = false;
+    // Set once the configuration of this attempt carries a good signature.
+    bool configSignatureChecked = false;
     // Sums of the work folder's files, kept across lookups and runs.
     mutable PacketSumCache packetSums;
 };

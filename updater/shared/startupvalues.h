@@ -12,4 +12,6 @@ struct StartupValues
     QString installPath;
     QString logFileName;
     bool skipFix = false;
+    // The public keys one of which must have signed the configuration.
+    QString trustedKeys;
 };

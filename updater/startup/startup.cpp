@@ -48,7 +48,7 @@ void Startup::readMainApplicationSettings(const QString &settingsPath, QString *
     *catUpdateLog = LogFolder::catUpdateLog(settings);
 }
 
-int Startup::run(int argc, char **argv)
+int Startup::run(int argc, char **argv, const QString &trustedKeys)
 {
     QApplication app(argc, argv);
 
@@ -71,6 +71,7 @@ int Startup::run(int argc, char **argv)
 
     StartupValues values;
     values.osTag = osTag;
+    values.trustedKeys = trustedKeys;
     std::optional<QString> userName; // given in the 4-argument form only
     if (arguments.size() == 5) {
         values.version = arguments.at(1);

@@ -12,8 +12,9 @@
 class Startup
 {
 public:
-    // The process entry; returns the exit code.
-    static int run(int argc, char **argv);
+    // The process entry; returns the exit code. `trustedKeys` are the public
+    // keys that must have signed the update configuration (none: no check).
+    static int run(int argc, char **argv, const QString &trustedKeys);
 
     // The main application may pass the full installer's URL: the
     // configuration lies beside it, so ".exe" and ".dmg" URLs get ".json".

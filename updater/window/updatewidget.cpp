@@ -92,6 +92,7 @@ void UpdateWidget::setStartupValues(const StartupValues &values)
     installPath = values.installPath;
     logFileName = values.logFileName;
     skipFix = values.skipFix;
+    trustedKeys = values.trustedKeys;
 }
 
 void UpdateWidget::setProcessExit(ProcessExit exit)
@@ -110,6 +111,7 @@ void UpdateWidget::startUpdate()
     // runs here, so the signals of that stage arrive directly.
     controller = new UpdateControl(nullptr);
     controller->skipFix = skipFix;
+    controller->trustedKeys = trustedKeys;
     controller->osTag = osTag;
     controller->configUrl = downloadurl;
     controller->downloadUrl = downloadurl;

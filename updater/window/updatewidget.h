@@ -62,6 +62,7 @@ private:
     QString installPath;
     QString logFileName;
     bool skipFix = false;
+    QString trustedKeys;
     std::unique_ptr<Ui::UpdateWidget> ui;
     UpdateControl *controller = nullptr;
     QMovie *movie = nullptr;

@@ -1,5 +1,6 @@
 #include "controltestfixture.h"
 
+#include "control/configsignature.h"
 #include "nginxserver.h"
 #include "testhttpserver.h"
 #include "updatesandbox.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QMutexLocker>
 #include <QProcess>
+#include <sodium.h>
 
 namespace {
 QByteArray md5Of(const QByteArray &content)
@@ -212,6 +214,48 @@ QByteArray ControlTestFixture::publish(const QString &name, const QByteArray &co
     else
         httpServer->serve(QLatin1Char('/') + name, content);
     return md5Of(content);
+}
+
+namespace {
+struct KeyPair
+{
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
+};
+
+KeyPair keyPair(ControlTestFixture::SigningKey key)
+{
+    // 32 bytes each: the seeds of the two keys.
+    static const char *const seeds[] = {"velmora test signing key seed 01",
+                                        "velmora other signing key seed02"};
+    KeyPair pair;
+    if (sodium_init() >= 0)
+        crypto_sign_seed_keypair(pair.publicKey, pair.secretKey,
+                                 reinterpret_cast<const unsigned char *>(seeds[key]));
+    return pair;
+}
+} // namespace
+
+QString ControlTestFixture::publicKey(SigningKey key)
+{
+    const KeyPair pair = keyPair(key);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(pair.publicKey), sizeof pair.publicKey).toHex());
+}
+
+QByteArray ControlTestFixture::signatureFile(const QByteArray &document, SigningKey key)
+{
+    const KeyPair pair = keyPair(key);
+    QByteArray signature(crypto_sign_BYTES, '\0');
+    crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
+                         reinterpret_cast<const unsigned char *>(document.constData()),
+                         quint64(document.size()), pair.secretKey);
+    return ConfigSignature::signatureFile(signature);
+}
+
+void ControlTestFixture::publishSignature(const QByteArray &document, SigningKey key)
+{
+    publish(QStringLiteral("update.json.sig"), signatureFile(document, key));
 }
 
 bool ControlTestFixture::publishConfig(const Config &config)

@@ -58,6 +58,20 @@ public:
     // A partial packet that also carries the replace packet beside its folder,
     // published as partial.pak; returns its MD5.
     QByteArray publishPartialCarryingReplace();
+    // Test signing keys made from fixed seeds: the one a test build trusts
+    // and one it does not.
+    enum SigningKey
+    {
+        TrustedKey,
+        OtherKey,
+    };
+    // The public key in the text form the build setting takes.
+    static QString publicKey(SigningKey key);
+    // The signature file of `document` made with `key`.
+    static QByteArray signatureFile(const QByteArray &document, SigningKey key);
+    // Puts update.json.sig, made with `key` over `document`, on the server.
+    void publishSignature(const QByteArray &document, SigningKey key);
+
     // The partial packet under another file name, its folder named to match;
     // returns its MD5.
     QByteArray publishPartialAs(const QString &fileName);

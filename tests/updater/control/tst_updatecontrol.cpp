@@ -64,6 +64,12 @@ public:
         PacketNameWithBackslash,
         ShortPacketExtension,
         SelfUpdateListed,
+        // With a trusted key: a signature that holds, and four that do not.
+        SignedConfig,
+        SignedConfigChanged,
+        SignatureMissing,
+        SignedByOtherKey,
+        SignatureTruncated,
     };
     Q_ENUM(Scenario)
 
@@ -84,6 +90,8 @@ private:
     std::unique_ptr<ControlTestFixture> fixture;
     std::unique_ptr<WindowRecorder> window;
     UpdateControl *controller = nullptr;
+    // The keys the controller trusts; none in a build without keys.
+    QString trustedKeys;
 
     // What the window's startUpdate does, with the recorder as the window.
     void startController(const QString &configUrl, const QString &version)
@@ -95,6 +103,7 @@ private:
         controller->downloadUrl = configUrl;
         controller->version = version;
         controller->installPath = fixture->installPath;
+        controller->trustedKeys = trustedKeys;
         controller->logFileName = QStringLiteral("update_test.log");
         window->attach(controller);
         controller->mainControlSlot();
@@ -107,6 +116,7 @@ private slots:
         QVERIFY2(fixture->isValid(), qPrintable(fixture->errorText()));
         window = std::make_unique<WindowRecorder>();
         controller = nullptr;
+        trustedKeys.clear();
     }
 
     void cleanup()
@@ -138,6 +148,7 @@ private slots:
         const QString notFound = QStringLiteral(
             "box false The download file  is not found,please check the download url");
         const QStringList patched{QStringLiteral("patch success!")};
+        const QString refused = QStringLiteral("update config signature refused: \"");
         struct Row
         {
             const char *tag;
@@ -285,6 +296,37 @@ private slots:
              {"Check whether get newest update packet", "download fixUpdatePacket Success",
               "updateProcess \"<install>/fixupdate/update.exe\"", "start update"},
              {{"GET", "fix.pak", 6}, {"HEAD", "partial.pak", 0}}},
+            {"configuration signed by a trusted key is read",
+             SignedConfig,
+             "trellim partial",
+             0,
+             {"update config signature verified"},
+             {{"HEAD", "update.json.sig", 1}, {"GET", "partial.pak", 6}}},
+            {"configuration changed after signing is refused",
+             SignedConfigChanged,
+             updateError,
+             5,
+             {refused + "no trusted key made this signature of this configuration\""},
+             {{"HEAD", "update.json.sig", 6}, {"HEAD", "partial.pak", 0}}},
+            {"configuration without signature is refused",
+             SignatureMissing,
+             updateError,
+             5,
+             {refused + "it cannot be fetched: The download file  is not found,please check the "
+                        "download url\""},
+             {{"HEAD", "update.json.sig", 6}, {"HEAD", "partial.pak", 0}}},
+            {"configuration signed by another key is refused",
+             SignedByOtherKey,
+             updateError,
+             5,
+             {refused + "no trusted key made this signature of this configuration\""},
+             {{"HEAD", "partial.pak", 0}}},
+            {"truncated signature is refused",
+             SignatureTruncated,
+             updateError,
+             5,
+             {refused + "not an Ed25519 signature"},
+             {{"HEAD", "partial.pak", 0}}},
         };
         for (bool nginx : {false, true}) {
             for (const Row &row : rows) {
@@ -380,12 +422,45 @@ private slots:
         case SelfUpdateListed:
             values.fixUpdateUesedVersion = QStringList{QStringLiteral("1.0"), version};
             break;
+        case SignedConfig:
+        case SignedConfigChanged:
+        case SignatureMissing:
+        case SignedByOtherKey:
+        case SignatureTruncated:
+            trustedKeys = ControlTestFixture::publicKey(ControlTestFixture::TrustedKey);
+            break;
         case PacketNameWithBackslash:
             // Where a backslash separates folders it would lead out of the work folder.
             values.partialPacketUrl = fixture->url(QStringLiteral("..%5C..%5Cpartial.pak"));
             break;
         }
         QVERIFY(fixture->publishConfig(values));
+        const QByteArray document = values.toJson();
+        switch (scenario) {
+        case SignedConfig:
+            fixture->publishSignature(document, ControlTestFixture::TrustedKey);
+            break;
+        case SignedConfigChanged:
+            fixture->publishSignature(document, ControlTestFixture::TrustedKey);
+            fixture->publish(QStringLiteral("update.json"),
+                             QByteArray(document).replace("2.0", "2.1"));
+            break;
+        case SignedByOtherKey:
+            fixture->publishSignature(document, ControlTestFixture::OtherKey);
+            break;
+        case SignatureTruncated:
+            fixture->publish(
+                QStringLiteral("update.json.sig"),
+                ControlTestFixture::signatureFile(document, ControlTestFixture::TrustedKey)
+                    .left(40));
+            break;
+        case SignatureMissing:
+            break;
+        default:
+            // Without a trusted key no signature is ever asked for.
+            QCOMPARE(trustedKeys, QString());
+            break;
+        }
 
         startController(configUrl, version);
         QTRY_VERIFY_WITH_TIMEOUT(!window->ending.isEmpty(), 60000);
@@ -417,6 +492,10 @@ private slots:
                     .replace(QStringLiteral("<md5 replace.pak>"),
                              QString::fromLatin1(fixture->md5(QStringLiteral("replace.pak"))));
             QVERIFY2(logLinesStartingWith(expected) > 0, qPrintable(expected));
+        }
+        if (trustedKeys.isEmpty()) {
+            QCOMPARE(fixture->requestCount("HEAD", QStringLiteral("update.json.sig")), 0);
+            QCOMPARE(fixture->requestCount("GET", QStringLiteral("update.json.sig")), 0);
         }
         QFETCH(QList<RequestCount>, requests);
         for (const RequestCount &request : requests) {

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
+#include <QThreadPool>
 #include <cstdio>
 #include <unistd.h>
 
@@ -54,6 +55,11 @@ int buildRelease(const ReleaseOptions &options)
         return 1;
     }
     out << summaryTable(builder.publishedFiles());
+    out << QStringLiteral("diffed %1 file(s) in %2 s on %3 thread(s), %4 s of work\n")
+               .arg(builder.diffCount())
+               .arg(double(builder.diffMilliseconds()) / 1000.0, 0, 'f', 2)
+               .arg(QThreadPool::globalInstance()->maxThreadCount())
+               .arg(double(builder.diffWorkMilliseconds()) / 1000.0, 0, 'f', 2);
     out << QStringLiteral("verified %1 old version(s) in %2 release class(es) in %3 s; "
                           "released %4 in %5 s\n")
                .arg(options.oldTrees.size())

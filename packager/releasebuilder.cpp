@@ -292,6 +292,8 @@ bool ReleaseBuilder::makePatches()
         runDiff(jobs[index]);
         bytesDone += jobs.at(index).bytes;
     };
+    QElapsedTimer timer;
+    timer.start();
     QFutureWatcher<void> watcher;
     QEventLoop loop;
     const auto report = [&] {
@@ -306,12 +308,15 @@ bool ReleaseBuilder::makePatches()
     if (!watcher.isFinished())
         loop.exec();
     report();
+    m_diffCount = jobs.size();
+    m_diffMilliseconds = timer.elapsed();
 
     for (int i = 0; i < jobs.size(); ++i) {
         if (!jobs.at(i).error.isEmpty())
             return fail(QStringLiteral("%1 -> %2: %3")
                             .arg(jobs.at(i).oldPath, jobs.at(i).newPath, jobs.at(i).error));
         owners.at(i)->diffMilliseconds += jobs.at(i).milliseconds;
+        m_diffWorkMilliseconds += jobs.at(i).milliseconds;
     }
     return true;
 }

@@ -45,6 +45,11 @@ public:
     // The published configuration's URL.
     QString configurationUrl() const;
     qint64 verificationMilliseconds() const { return m_verificationMilliseconds; }
+    // The diffs of all old versions: how many, how long they took on all
+    // cores together, and their work added up.
+    int diffCount() const { return m_diffCount; }
+    qint64 diffMilliseconds() const { return m_diffMilliseconds; }
+    qint64 diffWorkMilliseconds() const { return m_diffWorkMilliseconds; }
 
 signals:
     // Something the release engineer should know that does not stop it.
@@ -85,5 +90,8 @@ private:
     QMap<QString, QString> m_updaterFiles; // name in the packet -> source
     QVector<PublishedFile> m_published;
     qint64 m_verificationMilliseconds = 0;
+    int m_diffCount = 0;
+    qint64 m_diffMilliseconds = 0;
+    qint64 m_diffWorkMilliseconds = 0;
     QString m_errorString;
 };

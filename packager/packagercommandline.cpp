@@ -21,7 +21,9 @@ const char releaseDescription[] =
     "what they need); by default this build's update (as update.exe) and Trellim.exe.\n"
     "With --merge the release classes and old versions of this run replace theirs in\n"
     "the given configuration, the rest of it is kept, and the self-update versions\n"
-    "are added to those it lists.";
+    "are added to those it lists.\n"
+    "\n"
+    "Exit codes: 0 published, 1 refused or failed (nothing published), 2 bad command line.";
 
 // Versions name packets and folders: plain characters only.
 bool isPlainVersion(const QString &version)

@@ -17,7 +17,9 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtConcurrent>
+#include <algorithm>
 #include <atomic>
+#include <numeric>
 
 namespace {
 
@@ -288,9 +290,11 @@ bool ReleaseBuilder::makePatches()
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return jobs.at(a).bytes > jobs.at(b).bytes; });
     std::atomic<qint64> bytesDone{0};
+    // Each thread touches its own jobs only.
+    DiffJob *const jobData = jobs.data();
     const auto work = [&](int index) {
-        runDiff(jobs[index]);
-        bytesDone += jobs.at(index).bytes;
+        runDiff(jobData[index]);
+        bytesDone += jobData[index].bytes;
     };
     QElapsedTimer timer;
     timer.start();

@@ -177,6 +177,16 @@ bool ReleaseBuilder::checkInputs()
     }
 
     const QFileInfo out(m_options.outFolder);
+    // The staging folder beside the output folder must not become part of a
+    // tree that is read afterwards.
+    QStringList inputs{m_options.newFolder, m_options.updaterFolder};
+    for (const ReleaseOptions::OldTree &old : qAsConst(m_options.oldTrees))
+        inputs.append(old.folder);
+    for (const QString &input : qAsConst(inputs)) {
+        const QString root = QFileInfo(input).absoluteFilePath() + QLatin1Char('/');
+        if (!input.isEmpty() && (out.absoluteFilePath() + QLatin1Char('/')).startsWith(root))
+            return fail(QStringLiteral("--out %1 lies inside %2").arg(m_options.outFolder, input));
+    }
     if (out.exists() && (!out.isDir() || !QDir(out.filePath())
                                               .isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot |
                                                        QDir::Hidden | QDir::System)))

@@ -25,6 +25,7 @@ enum class Refusal
     OutNotEmpty,
     UpdaterWithoutSetupProgram,
     LinkInTree,
+    OutInsideTree,
 };
 
 int runTool(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
@@ -78,9 +79,11 @@ class TestPackager : public QObject
     // Nothing of a refused or failed run is left beside the output folder.
     bool leftNothing() const
     {
-        return !QFileInfo::exists(outDir) &&
-               QDir(dir.path())
-                   .entryList({QStringLiteral(".out-*")}, QDir::AllEntries | QDir::Hidden)
+        const QFileInfo out(outDir);
+        return !out.exists() &&
+               QDir(out.absolutePath())
+                   .entryList({QLatin1Char('.') + out.fileName() + QLatin1Char('*')},
+                              QDir::AllEntries | QDir::Hidden)
                    .isEmpty();
     }
 
@@ -231,6 +234,8 @@ private slots:
             << Refusal::UpdaterWithoutSetupProgram << 1 << "holds no Trellim.exe at its top level";
         QTest::newRow("a link in the new tree")
             << Refusal::LinkInTree << 1 << "a link, which a packet cannot carry";
+        QTest::newRow("an output folder inside the new tree")
+            << Refusal::OutInsideTree << 1 << "lies inside";
     }
 
     // A release that could not work is refused before anything is written.
@@ -254,6 +259,10 @@ private slots:
             break;
         case Refusal::UpdaterWithoutSetupProgram:
             QVERIFY(QFile::remove(updaterDir + QStringLiteral("/Trellim.exe")));
+            break;
+        case Refusal::OutInsideTree:
+            outDir = newDir + QStringLiteral("/release");
+            given[given.indexOf(dir.filePath(QStringLiteral("out")))] = outDir;
             break;
         case Refusal::LinkInTree:
             QVERIFY(QFile::link(newDir + QStringLiteral("/same.txt"),

@@ -7,6 +7,10 @@ namespace Lib7z {
 
 QIODeviceInStream::QIODeviceInStream(QIODevice *device) : m_device(device) {}
 
+QIODeviceInStream::QIODeviceInStream(std::unique_ptr<QIODevice> device)
+    : m_ownedDevice(std::move(device)), m_device(m_ownedDevice.get())
+{}
+
 Z7_COM7F_IMF(QIODeviceInStream::Read(void *data, UInt32 size, UInt32 *processedSize))
 {
     if (processedSize)

@@ -7,17 +7,20 @@
 
 #include <QIODevice>
 #include <QPointer>
+#include <memory>
 
 namespace Lib7z {
 
-// The archive's input for the library: reads and seeks on a QIODevice that
-// someone else owns and that may go away first (reads then fail).
+// An input for the library: reads and seeks on a QIODevice that someone else
+// owns and that may go away first (reads then fail), or on one that the
+// stream owns and deletes with itself.
 class QIODeviceInStream final : public IInStream, public CMyUnknownImp
 {
     Z7_COM_UNKNOWN_IMP_2(ISequentialInStream, IInStream)
 
 public:
     explicit QIODeviceInStream(QIODevice *device);
+    explicit QIODeviceInStream(std::unique_ptr<QIODevice> device);
 
     // Fails only when the device reports an error (or is gone).
     Z7_COM7F_IMP(Read(void *data, UInt32 size, UInt32 *processedSize))
@@ -28,6 +31,7 @@ public:
 private:
     Z7_CLASS_NO_COPY(QIODeviceInStream)
 
+    std::unique_ptr<QIODevice> m_ownedDevice;
     QPointer<QIODevice> m_device;
     // How far a seek went past the end of the device.
     quint64 m_pastEnd = 0;

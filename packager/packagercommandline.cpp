@@ -1,0 +1,191 @@
+#include "packagercommandline.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace {
+
+const char releaseDescription[] =
+    "Makes an update release of Velmora: for every old version a partial packet of\n"
+    "BSDIFF40 patches and a replace packet of whole files, a self-update packet, a copy\n"
+    "of the installer and the update configuration <installer>.json that names them\n"
+    "all with their MD5 sums and URLs (base URL + file name). Every old version is\n"
+    "brought to the new tree with the updater's own unpacking and patching code before\n"
+    "anything appears in the output folder; a release that fails that check is not\n"
+    "written.\n"
+    "\n"
+    "Packets are 7z archives named <kind>-<versions>.pak, each unpacking into the\n"
+    "folder of the same name without \".pak\". The self-update packet carries the\n"
+    "updater's run-time folder (--updater, holding update.exe and Trellim.exe and\n"
+    "what they need); by default this build's update (as update.exe) and Trellim.exe.\n"
+    "With --merge the release classes and old versions of this run replace theirs in\n"
+    "the given configuration, the rest of it is kept, and the self-update versions\n"
+    "are added to those it lists.\n"
+    "\n"
+    "Exit codes: 0 published, 1 refused or failed (nothing published), 2 bad command line.";
+
+// Versions name packets and folders: plain characters only.
+bool isPlainVersion(const QString &version)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._+-]*$"));
+    return plain.match(version).hasMatch();
+}
+
+QStringList commaList(const QStringList &values)
+{
+    QStringList items;
+    for (const QString &value : values) {
+        for (const QString &item : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            items.append(item.trimmed());
+    }
+    return items;
+}
+
+} // namespace
+
+QStringList ReleaseOptions::allOsTags()
+{
+    return {QStringLiteral("xp"), QStringLiteral("win7"), QStringLiteral("mac")};
+}
+
+PackagerCommandLine::Outcome PackagerCommandLine::parse(const QStringList &arguments)
+{
+    // A later command is picked by its name in the first argument.
+    m_command = Command::BuildRelease;
+    return parseRelease(arguments);
+}
+
+PackagerCommandLine::Outcome PackagerCommandLine::fail(const QString &text)
+{
+    m_errorString = text;
+    return Outcome::Invalid;
+}
+
+PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QLatin1String(releaseDescription));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
+    const QCommandLineOption newFolder(QStringLiteral("new"),
+                                       QStringLiteral("The installation tree of the new version."),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption newVersion(QStringLiteral("new-version"),
+                                        QStringLiteral("The new version."), QStringLiteral("V"));
+    const QCommandLineOption baseUrl(
+        QStringLiteral("base-url"),
+        QStringLiteral("Where the output folder is published (http://...); the URLs in the "
+                       "configuration are this + file name."),
+        QStringLiteral("URL"));
+    const QCommandLineOption outFolder(
+        QStringLiteral("out"),
+        QStringLiteral("The output folder; must not exist yet, or be empty."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption installer(
+        QStringLiteral("installer"),
+        QStringLiteral("The full installer of the new version (required: the updater falls "
+                       "back on it)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption oldTree(
+        QStringLiteral("old"),
+        QStringLiteral("An old version and its installation tree; may be repeated."),
+        QStringLiteral("VERSION=DIR"));
+    const QCommandLineOption updaterFolder(
+        QStringLiteral("updater"),
+        QStringLiteral("The updater's run-time folder for the self-update packet: update.exe, "
+                       "Trellim.exe and what they need."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption selfUpdateFor(
+        QStringLiteral("self-update-for"),
+        QStringLiteral("Old versions that must update the updater first (none by default)."),
+        QStringLiteral("V1,V2"));
+    const QCommandLineOption osTags(
+        QStringLiteral("os"),
+        QStringLiteral("The release classes to write (default: xp,win7,mac)."),
+        QStringLiteral("xp,win7,mac"));
+    const QCommandLineOption merge(
+        QStringLiteral("merge"),
+        QStringLiteral("An existing configuration to add this release to."),
+        QStringLiteral("FILE"));
+    parser.addOptions({help, newFolder, newVersion, baseUrl, outFolder, installer, oldTree,
+                       updaterFolder, selfUpdateFor, osTags, merge});
+    m_helpText = parser.helpText();
+
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (parser.isSet(help))
+        return Outcome::ShowHelp;
+    if (!parser.positionalArguments().isEmpty())
+        return fail(
+            QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+
+    const struct
+    {
+        const QCommandLineOption &option;
+        const char *why;
+    } required[] = {
+        {newFolder, "the tree of the new version"},
+        {newVersion, "the version the release brings"},
+        {baseUrl, "where the release is published"},
+        {outFolder, "where the release is written"},
+        {installer, "every configuration names the full installer, which the updater falls back "
+                    "on when an old version has no packets"},
+    };
+    for (const auto &entry : required) {
+        if (!parser.isSet(entry.option))
+            return fail(QStringLiteral("--%1 is missing: %2")
+                            .arg(entry.option.names().constFirst(), QLatin1String(entry.why)));
+    }
+
+    ReleaseOptions release;
+    release.newFolder = parser.value(newFolder);
+    release.newVersion = parser.value(newVersion);
+    release.outFolder = parser.value(outFolder);
+    release.installer = parser.value(installer);
+    release.updaterFolder = parser.value(updaterFolder);
+    release.mergeFile = parser.value(merge);
+    if (!isPlainVersion(release.newVersion))
+        return fail(
+            QStringLiteral("--new-version %1: a version is letters, digits and . _ + - only")
+                .arg(release.newVersion));
+
+    // The updater fetches over plain HTTP only.
+    const QUrl url(parser.value(baseUrl), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty() ||
+        url.hasQuery() || url.hasFragment())
+        return fail(QStringLiteral("--base-url %1: the updater fetches http:// URLs only")
+                        .arg(parser.value(baseUrl)));
+    release.baseUrl = url.toString(QUrl::FullyEncoded);
+    if (!release.baseUrl.endsWith(QLatin1Char('/')))
+        release.baseUrl += QLatin1Char('/');
+
+    for (const QString &value : parser.values(oldTree)) {
+        const int equals = value.indexOf(QLatin1Char('='));
+        const ReleaseOptions::OldTree old{value.left(equals), value.mid(equals + 1)};
+        if (equals < 0 || old.folder.isEmpty() || !isPlainVersion(old.version))
+            return fail(
+                QStringLiteral("--old %1: expected VERSION=DIR with a plain version").arg(value));
+        if (old.version == release.newVersion)
+            return fail(QStringLiteral("--old %1: that is the new version").arg(value));
+        for (const ReleaseOptions::OldTree &earlier : qAsConst(release.oldTrees)) {
+            if (earlier.version == old.version)
+                return fail(QStringLiteral("--old %1: version given twice").arg(old.version));
+        }
+        release.oldTrees.append(old);
+    }
+
+    release.selfUpdateFor = commaList(parser.values(selfUpdateFor));
+    release.osTags =
+        parser.isSet(osTags) ? commaList(parser.values(osTags)) : ReleaseOptions::allOsTags();
+    if (release.osTags.isEmpty())
+        return fail(QStringLiteral("--os: no release class given"));
+    for (const QString &tag : qAsConst(release.osTags)) {
+        if (!ReleaseOptions::allOsTags().contains(tag) || release.osTags.count(tag) > 1)
+            return fail(
+                QStringLiteral("--os %1: the release classes are xp, win7 and mac, each once")
+                    .arg(tag));
+    }
+    m_release = release;
+    return Outcome::Run;
+}

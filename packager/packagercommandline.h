@@ -1,0 +1,39 @@
+#pragma once
+
+#include "releaseoptions.h"
+
+#include <QString>
+#include <QStringList>
+
+// The command line of update-packager. Each command has its own options;
+// without a command name the release is built.
+class PackagerCommandLine
+{
+public:
+    enum class Command
+    {
+        BuildRelease,
+    };
+    enum class Outcome
+    {
+        Run,
+        ShowHelp,
+        Invalid,
+    };
+
+    Outcome parse(const QStringList &arguments);
+
+    Command command() const { return m_command; }
+    const ReleaseOptions &releaseOptions() const { return m_release; }
+    QString helpText() const { return m_helpText; }
+    QString errorString() const { return m_errorString; }
+
+private:
+    Outcome parseRelease(const QStringList &arguments);
+    Outcome fail(const QString &text);
+
+    Command m_command = Command::BuildRelease;
+    ReleaseOptions m_release;
+    QString m_helpText;
+    QString m_errorString;
+};

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "releaseconfiguration.h"
+#include "releaseoptions.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <memory>
+#include <vector>
+
+class FileTree;
+class QTemporaryDir;
+
+// Makes a release from the trees of the options: diffs every changed file on
+// every core, writes the packets, the installer copy and the configuration
+// into a staging folder beside the output folder, verifies everything the
+// way the updater will use it, and only then renames the staging folder into
+// the output folder. A failure leaves the output folder as it was.
+class ReleaseBuilder : public QObject
+{
+    Q_OBJECT
+
+public:
+    // One line of the summary: a published file.
+    struct PublishedFile
+    {
+        QString name;
+        int files = 0;
+        qint64 bytes = 0;
+        // The replace packet of the same old version, for the ratio; 0: none.
+        qint64 replaceBytes = 0;
+        qint64 milliseconds = 0;
+    };
+
+    explicit ReleaseBuilder(const ReleaseOptions &options, QObject *parent = nullptr);
+    ~ReleaseBuilder() override;
+
+    bool run();
+
+    QString errorString() const { return m_errorString; }
+    const QVector<PublishedFile> &publishedFiles() const { return m_published; }
+    // The published configuration's URL.
+    QString configurationUrl() const;
+    qint64 verificationMilliseconds() const { return m_verificationMilliseconds; }
+    // The diffs of all old versions: how many, how long they took on all
+    // cores together, and their work added up.
+    int diffCount() const { return m_diffCount; }
+    qint64 diffMilliseconds() const { return m_diffMilliseconds; }
+    qint64 diffWorkMilliseconds() const { return m_diffWorkMilliseconds; }
+
+signals:
+    // Something the release engineer should know that does not stop it.
+    void warning(const QString &text);
+    // Where a long step stands; the latest line replaces the one before.
+    void progress(const QString &line);
+    void verificationStarted();
+
+private:
+    struct Update;
+
+    bool fail(const QString &text);
+    bool checkInputs();
+    bool scanTrees();
+    bool compareTrees();
+    bool makePatches();
+    bool writePackets();
+    bool writeSelfUpdatePacket();
+    bool copyInstaller();
+    bool writeConfiguration();
+    // What the configuration says of every release class.
+    ReleaseConfiguration::ReleaseClass releaseClass() const;
+    bool verify();
+    bool publish();
+
+    QString packetName(const QString &kind, const QString &versions) const;
+    QString urlOf(const QString &name) const;
+
+    ReleaseOptions m_options;
+    std::unique_ptr<QTemporaryDir> m_staging;
+    QString m_releaseFolder;
+    QString m_workFolder;
+    std::unique_ptr<FileTree> m_newTree;
+    std::vector<std::unique_ptr<Update>> m_updates;
+    QString m_installerName;
+    QString m_configurationName;
+    QString m_selfUpdatePacket;
+    QMap<QString, QString> m_updaterFiles; // name in the packet -> source
+    QVector<PublishedFile> m_published;
+    qint64 m_verificationMilliseconds = 0;
+    int m_diffCount = 0;
+    qint64 m_diffMilliseconds = 0;
+    qint64 m_diffWorkMilliseconds = 0;
+    QString m_errorString;
+};

@@ -1,0 +1,92 @@
+#include "packagertrees.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+
+namespace PackagerTrees {
+
+QByteArray programBytes(int size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes;
+    bytes.reserve(size);
+    while (bytes.size() < size) {
+        // Now and then a stretch of what came before, as code repeats itself.
+        if (bytes.size() > 256 && random.bounded(4) == 0) {
+            const int from = random.bounded(bytes.size() - 128);
+            bytes.append(bytes.mid(from, 64 + random.bounded(64)));
+        } else {
+            const quint32 word = random.generate();
+            bytes.append(reinterpret_cast<const char *>(&word), sizeof word);
+        }
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+QByteArray nextVersion(const QByteArray &bytes, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray next = bytes;
+    for (int i = 0; i < 8 && !next.isEmpty(); ++i)
+        next[random.bounded(next.size())] = char(random.bounded(256));
+    next.insert(next.size() / 2, QByteArray("a region new in this version"));
+    return next;
+}
+
+bool write(const QString &root, const Tree &tree)
+{
+    for (auto it = tree.constBegin(); it != tree.constEnd(); ++it) {
+        QFile file(root + QLatin1Char('/') + it.key());
+        if (!QDir().mkpath(QFileInfo(file).path()) || !file.open(QIODevice::WriteOnly) ||
+            file.write(it.value()) != it.value().size())
+            return false;
+    }
+    return QDir().mkpath(root);
+}
+
+Tree read(const QString &root, const QStringList &leftOut)
+{
+    Tree tree;
+    const QDir base(root);
+    QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = base.relativeFilePath(files.next());
+        if (leftOut.contains(path.section(QLatin1Char('/'), 0, 0)) &&
+            path.contains(QLatin1Char('/')))
+            continue;
+        QFile file(files.filePath());
+        tree.insert(path,
+                    file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable"));
+    }
+    return tree;
+}
+
+Run runPackager(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VELMORA_BINARY_DIR "/bin/update-packager"), arguments);
+    Run run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished(10000);
+        run.errors = QStringLiteral("update-packager did not end: ") + process.errorString();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.output = QString::fromUtf8(process.readAllStandardOutput());
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QString md5(const QByteArray &content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+}
+
+} // namespace PackagerTrees

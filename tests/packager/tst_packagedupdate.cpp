@@ -1,0 +1,104 @@
+#include "nginxserver.h"
+#include "packagertrees.h"
+#include "updatesandbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace PackagerTrees;
+
+// What update-packager publishes, served by nginx, brings every old
+// installation to the new version through the real update program and the
+// real setup program.
+class TestPackagedUpdate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void updateEveryOldVersion_data()
+    {
+        QTest::addColumn<QString>("selfUpdateFor");
+        QTest::newRow("patch route for both") << QString();
+        QTest::newRow("1.0 updates the updater first") << QStringLiteral("1.0");
+    }
+
+    void updateEveryOldVersion()
+    {
+        QFETCH(QString, selfUpdateFor);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile setupProgram(UpdateSandbox::builtProgram(QStringLiteral("Trellim.exe")));
+        QVERIFY(setupProgram.open(QIODevice::ReadOnly));
+
+        // 1.0 and 1.1 differ from 2.0 and from each other; the setup
+        // program is part of every installation, as on Windows.
+        const QByteArray core = programBytes(80000, 21);
+        const Tree tree10{{"Trellim.exe", setupProgram.readAll()},
+                          {"bin/core.dll", core},
+                          {"data/说明 文件.txt", "1.0"},
+                          {"same.txt", "unchanged"}};
+        Tree tree11 = tree10;
+        tree11["bin/core.dll"] = nextVersion(core, 22);
+        tree11["data/说明 文件.txt"] = "1.1";
+        tree11["bin/added in 1.1.dll"] = programBytes(3000, 23);
+        Tree newTree = tree11;
+        newTree["bin/core.dll"] = nextVersion(tree11["bin/core.dll"], 24);
+        newTree["data/说明 文件.txt"] = "2.0, with more to say";
+        newTree["bin/new in 2.0.so"] = programBytes(9000, 25);
+        const QMap<QString, Tree> old{{"1.0", tree10}, {"1.1", tree11}};
+        QVERIFY(write(dir.filePath("2.0"), newTree));
+        for (auto it = old.constBegin(); it != old.constEnd(); ++it)
+            QVERIFY(write(dir.filePath(it.key()), it.value()));
+        QVERIFY(write(dir.path(), {{"setup.exe", "#!/bin/sh\n"}}));
+
+        const QString www = dir.filePath("www");
+        QVERIFY(QDir().mkpath(www));
+        NginxServer nginx(www);
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        QStringList arguments{"--new",         dir.filePath("2.0"),
+                              "--new-version", "2.0",
+                              "--base-url",    nginx.url("/release/").toString(),
+                              "--out",         www + "/release",
+                              "--installer",   dir.filePath("setup.exe"),
+                              "--old",         "1.0=" + dir.filePath("1.0"),
+                              "--old",         "1.1=" + dir.filePath("1.1")};
+        // Without self-update a small stand-in run-time keeps the packet quick;
+        // with it, this build's update and Trellim.exe go in, as by default.
+        if (selfUpdateFor.isEmpty()) {
+            QVERIFY(write(dir.filePath("runtime"),
+                          {{"update.exe", "#!/bin/sh\n"}, {"Trellim.exe", "x"}}));
+            QVERIFY(QFile::setPermissions(dir.filePath("runtime/update.exe"),
+                                          QFile::ReadOwner | QFile::ExeOwner));
+            arguments << "--updater" << dir.filePath("runtime");
+        } else {
+            arguments << "--self-update-for" << selfUpdateFor;
+        }
+        const Run run = runPackager(arguments);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+
+        for (auto it = old.constBegin(); it != old.constEnd(); ++it) {
+            const QString installation = dir.filePath("installed " + it.key());
+            QVERIFY(write(installation, it.value()));
+            QVERIFY(QFile::setPermissions(installation + "/Trellim.exe",
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            UpdateSandbox sandbox(dir.filePath("sandbox " + it.key()));
+            sandbox.start({it.key(), nginx.url("/release/setup.exe.json").toString(),
+                           '*' + installation + '*'});
+            QVERIFY2(sandbox.process.waitForFinished(60000),
+                     qPrintable(sandbox.process.errorString()));
+            QCOMPARE(sandbox.process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(sandbox.process.exitCode(), 0);
+            // The setup program, and a self-updated copy, go on after the
+            // first update program has ended.
+            QTRY_COMPARE_WITH_TIMEOUT(read(installation, {"backup", "fixupdate"}), newTree, 60000);
+            const QString log = sandbox.logText(sandbox.logFiles().value(0));
+            QCOMPARE(log.contains("start update\r\n"), it.key() == selfUpdateFor);
+            QVERIFY(log.contains("patch success!"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackagedUpdate)
+#include "tst_packagedupdate.moc"

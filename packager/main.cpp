@@ -1,6 +1,7 @@
 // update-packager: makes the update releases that `update` installs.
 #include "packagercommandline.h"
 #include "releasebuilder.h"
+#include "signingkey.h"
 #include "summarytable.h"
 
 #include <QCoreApplication>
@@ -71,6 +72,23 @@ int buildRelease(const ReleaseOptions &options)
     return 0;
 }
 
+int generateKey(const QString &folder)
+{
+    SigningKey key;
+    if (!key.generate(folder)) {
+        QTextStream(stderr) << "update-packager: " << key.errorString() << Qt::endl;
+        return 1;
+    }
+    QTextStream(stdout) << QStringLiteral(
+                               "secret key: %1/%2 (owner only; keep it on the release machine)\n"
+                               "public key: %1/%3\n"
+                               "build the updaters that trust it with:\n"
+                               "  -DVELMORA_CONFIG_PUBLIC_KEYS=%4\n")
+                               .arg(folder, SigningKey::secretKeyFileName(),
+                                    SigningKey::publicKeyFileName(), key.publicKeyText());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -94,6 +112,8 @@ int main(int argc, char *argv[])
     switch (commandLine.command()) {
     case PackagerCommandLine::Command::BuildRelease:
         return buildRelease(commandLine.releaseOptions());
+    case PackagerCommandLine::Command::GenerateKey:
+        return generateKey(commandLine.keyFolder());
     }
     return 2;
 }

@@ -23,7 +23,19 @@ const char releaseDescription[] =
     "the given configuration, the rest of it is kept, and the self-update versions\n"
     "are added to those it lists.\n"
     "\n"
+    "With --sign-key the configuration is signed (<installer>.json.sig beside it), for\n"
+    "updaters built with the matching public key; a merged configuration is signed\n"
+    "again. Make a key pair with: update-packager keygen DIR\n"
+    "\n"
     "Exit codes: 0 published, 1 refused or failed (nothing published), 2 bad command line.";
+
+const char keygenDescription[] =
+    "update-packager keygen DIR: makes the Ed25519 key pair that signs update\n"
+    "configurations. DIR/signing.key holds the secret key, readable by its owner only;\n"
+    "DIR/signing.pub the public key, which is also printed as the CMake setting that\n"
+    "builds it into the updater. An existing key is never overwritten. To rotate keys,\n"
+    "build updaters that trust the old and the new public key together, then sign\n"
+    "with the new one.";
 
 // Versions name packets and folders: plain characters only.
 bool isPlainVersion(const QString &version)
@@ -51,9 +63,33 @@ QStringList ReleaseOptions::allOsTags()
 
 PackagerCommandLine::Outcome PackagerCommandLine::parse(const QStringList &arguments)
 {
-    // A later command is picked by its name in the first argument.
+    // A command other than the release is picked by its name.
+    if (arguments.value(1) == QLatin1String("keygen")) {
+        m_command = Command::GenerateKey;
+        return parseKeygen(arguments.mid(0, 1) + arguments.mid(2));
+    }
     m_command = Command::BuildRelease;
     return parseRelease(arguments);
+}
+
+PackagerCommandLine::Outcome PackagerCommandLine::parseKeygen(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QLatin1String(keygenDescription));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
+    parser.addOption(help);
+    parser.addPositionalArgument(QStringLiteral("DIR"),
+                                 QStringLiteral("The folder for signing.key and signing.pub."));
+    m_helpText = parser.helpText();
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (parser.isSet(help))
+        return Outcome::ShowHelp;
+    if (parser.positionalArguments().size() != 1)
+        return fail(QStringLiteral("keygen takes one folder"));
+    m_keyFolder = parser.positionalArguments().first();
+    return Outcome::Run;
 }
 
 PackagerCommandLine::Outcome PackagerCommandLine::fail(const QString &text)
@@ -108,8 +144,12 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
         QStringLiteral("merge"),
         QStringLiteral("An existing configuration to add this release to."),
         QStringLiteral("FILE"));
+    const QCommandLineOption signKey(
+        QStringLiteral("sign-key"),
+        QStringLiteral("The secret key (from keygen) that signs the configuration."),
+        QStringLiteral("FILE"));
     parser.addOptions({help, newFolder, newVersion, baseUrl, outFolder, installer, oldTree,
-                       updaterFolder, selfUpdateFor, osTags, merge});
+                       updaterFolder, selfUpdateFor, osTags, merge, signKey});
     m_helpText = parser.helpText();
 
     if (!parser.parse(arguments))
@@ -145,6 +185,7 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
     release.installer = parser.value(installer);
     release.updaterFolder = parser.value(updaterFolder);
     release.mergeFile = parser.value(merge);
+    release.signingKeyFile = parser.value(signKey);
     if (!isPlainVersion(release.newVersion))
         return fail(
             QStringLiteral("--new-version %1: a version is letters, digits and . _ + - only")

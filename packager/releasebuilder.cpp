@@ -1,11 +1,13 @@
 #include "releasebuilder.h"
 
 #include "bsdiff.h"
+#include "control/configsignature.h"
 #include "filetree.h"
 #include "packetwriter.h"
 #include "releaseconfiguration.h"
 #include "releaseverifier.h"
 #include "shared/filemd5.h"
+#include "signingkey.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -92,7 +94,7 @@ struct ReleaseBuilder::Update
 };
 
 ReleaseBuilder::ReleaseBuilder(const ReleaseOptions &options, QObject *parent)
-    : QObject(parent), m_options(options)
+    : QObject(parent), m_options(options), m_signingKey(std::make_unique<SigningKey>())
 {}
 
 ReleaseBuilder::~ReleaseBuilder() = default;
@@ -150,6 +152,16 @@ bool ReleaseBuilder::checkInputs()
     if (m_installerName.endsWith(QStringLiteral(".pak")))
         return fail(QStringLiteral("--installer %1: a name ending in .pak is kept for packets")
                         .arg(m_options.installer));
+    if (!m_options.signingKeyFile.isEmpty() && !m_signingKey->load(m_options.signingKeyFile))
+        return fail(QStringLiteral("--sign-key: ") + m_signingKey->errorString());
+    // Updaters that trust the merged configuration's key would refuse an
+    // unsigned one.
+    const QString mergedSignature = m_options.mergeFile + QStringLiteral(".sig");
+    if (!m_options.mergeFile.isEmpty() && m_options.signingKeyFile.isEmpty() &&
+        QFileInfo::exists(mergedSignature))
+        return fail(QStringLiteral("--merge %1 is signed (%2): give --sign-key to sign the merged "
+                                   "configuration")
+                        .arg(m_options.mergeFile, mergedSignature));
 
     if (m_options.updaterFolder.isEmpty()) {
         const QString built = QCoreApplication::applicationDirPath() + QLatin1Char('/');
@@ -466,12 +478,31 @@ bool ReleaseBuilder::writeConfiguration()
 
     QElapsedTimer timer;
     timer.start();
-    QFile file(m_releaseFolder + QLatin1Char('/') + m_configurationName);
     const QByteArray json = configuration.toJson();
-    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.flush())
+    if (!writeReleaseFile(m_configurationName, json))
+        return false;
+    m_published.append({m_configurationName, 1, json.size(), 0, timer.elapsed()});
+    if (m_options.signingKeyFile.isEmpty())
+        return true;
+    timer.restart();
+    const QByteArray signature = m_signingKey->signatureFile(json);
+    if (!writeReleaseFile(signatureName(), signature))
+        return false;
+    m_published.append({signatureName(), 1, signature.size(), 0, timer.elapsed()});
+    return true;
+}
+
+QString ReleaseBuilder::signatureName() const
+{
+    return m_configurationName + QStringLiteral(".sig");
+}
+
+bool ReleaseBuilder::writeReleaseFile(const QString &name, const QByteArray &content)
+{
+    QFile file(m_releaseFolder + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.flush())
         return fail(
             QStringLiteral("%1 cannot be written: %2").arg(file.fileName(), file.errorString()));
-    m_published.append({m_configurationName, 1, json.size(), 0, timer.elapsed()});
     return true;
 }
 
@@ -491,6 +522,18 @@ bool ReleaseBuilder::verify()
     QMap<QString, QByteArray> updaterSums;
     for (auto it = m_updaterFiles.constBegin(); it != m_updaterFiles.constEnd(); ++it)
         updaterSums.insert(it.key(), fileMd5(it.value()));
+    if (!m_options.signingKeyFile.isEmpty()) {
+        // The updater's own check, with the public key the updaters trust.
+        QFile document(configuration);
+        QFile signature(m_releaseFolder + QLatin1Char('/') + signatureName());
+        QString reason;
+        if (!document.open(QIODevice::ReadOnly) || !signature.open(QIODevice::ReadOnly) ||
+            !ConfigSignature::verify(document.readAll(), signature.readAll(),
+                                     m_signingKey->publicKeyText(), &reason))
+            return fail(QStringLiteral("verification failed, nothing was published: the "
+                                       "signature does not hold: %1")
+                            .arg(reason));
+    }
     for (const QString &tag : qAsConst(m_options.osTags)) {
         emit progress(QStringLiteral("verifying the configuration of %1").arg(tag));
         if (!verifier.verifyConfiguration(configuration, tag, expected))

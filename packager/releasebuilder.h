@@ -12,6 +12,7 @@
 #include <vector>
 
 class FileTree;
+class SigningKey;
 class QTemporaryDir;
 
 // Makes a release from the trees of the options: diffs every changed file on
@@ -77,12 +78,15 @@ private:
 
     QString packetName(const QString &kind, const QString &versions) const;
     QString urlOf(const QString &name) const;
+    QString signatureName() const;
+    bool writeReleaseFile(const QString &name, const QByteArray &content);
 
     ReleaseOptions m_options;
     std::unique_ptr<QTemporaryDir> m_staging;
     QString m_releaseFolder;
     QString m_workFolder;
     std::unique_ptr<FileTree> m_newTree;
+    std::unique_ptr<SigningKey> m_signingKey;
     std::vector<std::unique_ptr<Update>> m_updates;
     QString m_installerName;
     QString m_configurationName;

@@ -24,6 +24,8 @@ struct ReleaseOptions
     QStringList selfUpdateFor;
     QStringList osTags;
     QString mergeFile;
+    // The secret key that signs the configuration; empty: it is not signed.
+    QString signingKeyFile;
 
     // Names of the release classes in the order the configuration uses.
     static QStringList allOsTags();

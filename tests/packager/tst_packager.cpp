@@ -1,3 +1,4 @@
+#include "control/configsignature.h"
 #include "control/updateconfig.h"
 #include "package/bspatch.h"
 #include "packagertrees.h"
@@ -362,6 +363,58 @@ private slots:
         QVERIFY(win7.getFixUpdateInfo(QStringLiteral("win7")));
         QCOMPARE(win7.fixUpdatePacketUrl, baseUrl + "fixupdate-2.0-win7-mac.pak");
         QCOMPARE(win7.fixUpdateUesedVersion, (QJsonArray{"0.8", "0.9", "1.0"}));
+    }
+
+    // A key made by keygen is its owner's alone; a release signed with it
+    // carries a signature that the updater's own check accepts, a merged one
+    // is signed again, and a signed configuration is never merged into an
+    // unsigned one.
+    void signedReleases()
+    {
+        const QString keys = dir.filePath(QStringLiteral("keys"));
+        const Run keygen = runPackager({QStringLiteral("keygen"), keys});
+        QVERIFY2(keygen.exitCode == 0, qPrintable(keygen.errors));
+        const QString secretKey = keys + QStringLiteral("/signing.key");
+        const QString publicKey =
+            QString::fromLatin1(read(keys).value(QStringLiteral("signing.pub")).trimmed());
+        QVERIFY(
+            keygen.output.contains(QStringLiteral("-DVELMORA_CONFIG_PUBLIC_KEYS=") + publicKey));
+        QCOMPARE(QFile::permissions(secretKey) &
+                     (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+                 QFile::Permissions());
+        QCOMPARE(runPackager({QStringLiteral("keygen"), keys}).exitCode, 1);
+        QCOMPARE(read(keys).value(QStringLiteral("signing.pub")).trimmed(), publicKey.toLatin1());
+
+        const auto signatureHolds = [&](const QString &configuration, const QByteArray &change) {
+            const Tree release = read(QFileInfo(configuration).path());
+            const QString name = QFileInfo(configuration).fileName();
+            QString reason;
+            return ConfigSignature::verify(release.value(name) + change,
+                                           release.value(name + QStringLiteral(".sig")), publicKey,
+                                           &reason);
+        };
+        const QStringList signing{QStringLiteral("--sign-key"), secretKey};
+        const Run first = runPackager(arguments() + QStringList{"--os", "win7"} + signing);
+        QVERIFY2(first.exitCode == 0, qPrintable(first.errors));
+        const QString firstConfig = outDir + QStringLiteral("/setup.exe.json");
+        QVERIFY(signatureHolds(firstConfig, QByteArray()));
+        QVERIFY(!signatureHolds(firstConfig, QByteArray(" ")));
+
+        QStringList second = arguments();
+        second[second.indexOf(QStringLiteral("1.0=") + oldDir)] = QStringLiteral("0.9=") + oldDir;
+        const QString secondOut = dir.filePath(QStringLiteral("second"));
+        second[second.indexOf(outDir)] = secondOut;
+        second << "--os"
+               << "mac"
+               << "--merge" << firstConfig;
+        const Run unsignedMerge = runPackager(second);
+        QCOMPARE(unsignedMerge.exitCode, 1);
+        QVERIFY2(unsignedMerge.errors.contains(QStringLiteral("is signed")),
+                 qPrintable(unsignedMerge.errors));
+        QVERIFY(!QFileInfo::exists(secondOut));
+        const Run signedMerge = runPackager(second + signing);
+        QVERIFY2(signedMerge.exitCode == 0, qPrintable(signedMerge.errors));
+        QVERIFY(signatureHolds(secondOut + QStringLiteral("/setup.exe.json"), QByteArray()));
     }
 };
 

@@ -68,7 +68,7 @@ void UpdateSandbox::start(const QStringList &arguments)
     environment.insert(QStringLiteral("VELMORA_HOME_PAGE"), QStringLiteral("http://127.0.0.1:9/"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(builtProgram(QStringLiteral("update")), arguments);
+    process.start(program, arguments);
 }
 
 QStringList UpdateSandbox::logFiles(const QString &folder) const

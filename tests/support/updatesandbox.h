@@ -47,6 +47,8 @@ public:
     QString uploadServer = QStringLiteral("http://127.0.0.1:9");
     // An X display to show the window on; empty: the offscreen platform.
     QString display;
+    // The program started: this build's update, or a variant of it.
+    QString program = builtProgram(QStringLiteral("update"));
 
     QProcess process;
     const RecordingTool pkill;

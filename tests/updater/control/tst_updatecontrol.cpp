@@ -552,6 +552,13 @@ private slots:
         }
     }
 
+    // The update program built for the tests trusts the fixture's key.
+    void testBuildTrustsTheTestKey()
+    {
+        QCOMPARE(ControlTestFixture::publicKey(ControlTestFixture::TrustedKey),
+                 QStringLiteral(VELMORA_TEST_CONFIG_PUBLIC_KEY));
+    }
+
     // The update-error text carries the build-time web host and is looked up
     // in the catalogue like the other texts of the controller.
     void updateErrorTextIsTranslated()

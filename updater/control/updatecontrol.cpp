@@ -321,16 +321,9 @@ void UpdateControl::launchSelfUpdate()
     const QString program = fixUpdateDir + QStringLiteral("/update.exe");
     const QStringList arguments{QStringLiteral("-skipfix"), version, configUrl,
                                 WrappedPath::wrap(installPath), logFileName};
-    qDebug() << "updateProcess" << program;
-    qDebug() << "arguments" << arguments;
-    QString errorText;
-    if (startOutlivingProcess(program, arguments, &errorText)) {
-        qDebug() << "start update";
-        emit exitSignal();
-        return;
-    }
-    qDebug() << "===========start update failed" << errorText;
-    emit reStartUpdateSignal();
+    if (!startHandOff("updateProcess", program, arguments, "start update",
+                      "===========start update failed"))
+        emit reStartUpdateSignal();
 }
 
 bool UpdateControl::packetMatches(const QString &path, const QByteArray &expected,
@@ -680,6 +673,22 @@ void UpdateControl::retryHandOff(const QString &packetPath, const char *failureT
     emit callTrellimSignal(packetPath);
 }
 
+bool UpdateControl::startHandOff(const char *programText, const QString &program,
+                                 const QStringList &arguments, const char *startedText,
+                                 const char *failedText)
+{
+    qDebug() << programText << program;
+    qDebug() << "arguments" << arguments;
+    QString errorText;
+    if (startOutlivingProcess(program, arguments, &errorText)) {
+        qDebug() << startedText;
+        emit exitSignal();
+        return true;
+    }
+    qDebug() << failedText << errorText;
+    return false;
+}
+
 void UpdateControl::startTrellim(const QString &packetPath)
 {
     // A self-updated copy starts the setup program that came with it.
@@ -687,15 +696,9 @@ void UpdateControl::startTrellim(const QString &packetPath)
                                     : backupPath + QStringLiteral("/Trellim.exe");
     const QStringList arguments{WrappedPath::wrap(installPath), WrappedPath::wrap(packetPath),
                                 logFileName, QFileInfo(configFilePath).fileName(), version};
-    qDebug() << "program" << program;
-    qDebug() << "arguments" << arguments;
-    QString errorText;
-    if (startOutlivingProcess(program, arguments, &errorText)) {
-        qDebug() << "start Trellim success";
-        emit exitSignal();
+    if (startHandOff("program", program, arguments, "start Trellim success",
+                     "start Trellim failed"))
         return;
-    }
-    qDebug() << "start Trellim failed" << errorText;
     ++launchFailures;
     emit callTrellimSignal(packetPath);
 }
@@ -780,15 +783,9 @@ void UpdateControl::runInstaller()
     }
     const QStringList arguments{QStringLiteral("/VERYSILENT"),
                                 QStringLiteral("/DIR=") + installPath};
-    qDebug() << "installer" << installerPath;
-    qDebug() << "arguments" << arguments;
-    QString errorText;
-    if (startOutlivingProcess(installerPath, arguments, &errorText)) {
-        qDebug() << "start installer success";
-        emit exitSignal();
+    if (startHandOff("installer", installerPath, arguments, "start installer success",
+                     "start installer failed"))
         return;
-    }
-    qDebug() << "start installer failed" << errorText;
     ++launchFailures;
     emit callInstallerSignal();
 }

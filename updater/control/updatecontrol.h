@@ -168,6 +168,11 @@ private:
     // the whole hand-off is tried again.
     void retryHandOff(const QString &packetPath, const char *failureText, const QString &name);
     void startTrellim(const QString &packetPath);
+    // Starts a program that takes over from this updater (the setup program,
+    // the installer, the self-updated copy) with the log lines of its kind;
+    // once it runs, the window ends this process.
+    bool startHandOff(const char *programText, const QString &program, const QStringList &arguments,
+                      const char *startedText, const char *failedText);
     // Compares the packet's sum with the configuration's and logs a mismatch.
     bool packetMatches(const QString &path, const QByteArray &expected, const char *mismatchLine,
                        const char *jsonText, const char *fileText) const;

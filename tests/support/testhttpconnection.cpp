@@ -102,7 +102,7 @@ void TestHttpConnection::answer(const TestHttpServer::Request &request)
     answering = true;
     closeAfterAnswer = request.header("Connection").toLower() == "close";
     route = server->routeFor(request.target);
-    if (route.stall)
+    if (route.stall || (route.stallRanges && !request.header("Range").isEmpty()))
         return;
 
     if (route.filePath.isEmpty()) {

@@ -54,6 +54,7 @@ public:
         Headers headers;     // further response headers
         // Faults. -1 means off.
         bool stall = false;        // read the request, never answer
+        bool stallRanges = false;  // the same for requests with a Range header only
         qint64 stallAfter = -1;    // send the headers and this many body bytes, then nothing
         qint64 dropAfter = -1;     // send the headers and this many body bytes, then close
         int trickleBytes = 0;      // when > 0, send the body in pieces of this size...

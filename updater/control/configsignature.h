@@ -24,6 +24,5 @@ public:
     static bool verify(const QByteArray &document, const QByteArray &signatureFile,
                        const QString &trustedKeys, QString *reason);
 
-    static const int publicKeySize = 32;
     static const int signatureSize = 64;
 };

@@ -40,6 +40,20 @@ bool startOutlivingProcess(const QString &program, const QStringList &arguments,
     return false;
 }
 
+// The files below `folder`, in its sub-folders too: no links, no hidden files.
+QFileInfoList plainFilesBelow(const QString &folder)
+{
+    QFileInfoList files;
+    if (!QDir(folder).exists())
+        return files;
+    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        files.append(it.fileInfo());
+    }
+    return files;
+}
+
 // The first half of replacing a copy that differs: clear its read-only
 // attribute and delete it; a failure is logged and the copy moved aside later.
 void deleteStaleCopy(const QString &copy, const char *deleteFailedText, const QString &logItem)
@@ -140,12 +154,13 @@ void UpdateControl::mainControlSlot()
     case PrepareConfig:
         emit changeLabelTextSignal(tr("Preparing configuration file"));
         emit showMovieSignal();
-        configSignatureChecked = false;
         stage = DownloadingConfig;
         beginDownload();
         break;
     case ConfigReady:
-        if (!trustedKeys.trimmed().isEmpty() && !configSignatureChecked) {
+        // A downloaded configuration waits for its signature when keys are
+        // trusted; once the signature holds, the route is chosen.
+        if (!trustedKeys.trimmed().isEmpty()) {
             beginConfigSignatureDownload();
             break;
         }
@@ -236,7 +251,6 @@ bool UpdateControl::configSignatureHolds()
         return false;
     }
     qDebug() << "update config signature verified";
-    configSignatureChecked = true;
     return true;
 }
 
@@ -496,6 +510,17 @@ void UpdateControl::renewDownloadControl()
     downloadControl->moveToThread(coordinatorThread);
 }
 
+bool UpdateControl::signatureDownloadFailed(const QString &reason)
+{
+    if (stage != DownloadingConfigSignature)
+        return false;
+    // Unlike any other failed download this one ends in a restart, which
+    // needs a coordinator that takes downloads again.
+    renewDownloadControl();
+    refuseConfiguration(reason);
+    return true;
+}
+
 void UpdateControl::discardDownloadControl()
 {
     if (downloadControl)
@@ -505,22 +530,16 @@ void UpdateControl::discardDownloadControl()
 
 void UpdateControl::DownloadErrorSlot(QString errorString, bool isUploadLog)
 {
-    if (stage == DownloadingConfigSignature) {
-        renewDownloadControl();
-        refuseConfiguration(QStringLiteral("its download failed: %1").arg(errorString));
+    if (signatureDownloadFailed(QStringLiteral("its download failed: %1").arg(errorString)))
         return;
-    }
     discardDownloadControl();
     emit showMessageBoxSignal(tr("%1").arg(errorString), isUploadLog);
 }
 
 void UpdateControl::getDownloadFileSizeErrorSlot(QString errorMessage)
 {
-    if (stage == DownloadingConfigSignature) {
-        renewDownloadControl();
-        refuseConfiguration(QStringLiteral("it cannot be fetched: %1").arg(errorMessage));
+    if (signatureDownloadFailed(QStringLiteral("it cannot be fetched: %1").arg(errorMessage)))
         return;
-    }
     discardDownloadControl();
     emit changeLabelTextSignal(tr("Get download file size error"));
     emit showMessageBoxSignal(tr("%1").arg(errorMessage), false);
@@ -738,13 +757,9 @@ bool UpdateControl::copyDirectory(const QString &source, const QString &target, 
 
 void UpdateControl::removeFilesWithSuffix(const QString &folder, const QString &suffix)
 {
-    if (!QDir(folder).exists())
-        return;
-    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        if (it.fileInfo().suffix() == suffix)
-            QFile::remove(it.filePath());
+    for (const QFileInfo &file : plainFilesBelow(folder)) {
+        if (file.suffix() == suffix)
+            QFile::remove(file.filePath());
     }
 }
 
@@ -754,11 +769,8 @@ void UpdateControl::logPermissions(const QString &folder)
     qDebug() << rule.constData() << folder;
     if (!QDir(folder).exists())
         return;
-    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        qDebug() << it.fileInfo().absoluteFilePath() << it.fileInfo().permissions();
-    }
+    for (const QFileInfo &file : plainFilesBelow(folder))
+        qDebug() << file.absoluteFilePath() << file.permissions();
     qDebug() << rule.constData();
 }
 

@@ -195,11 +195,12 @@ private:
     void beginConfigSignatureDownload();
     bool configSignatureHolds();
     void refuseConfiguration(const QString &reason);
+    // True when the failed download was the configuration's signature, which
+    // is then refused like a bad one.
+    bool signatureDownloadFailed(const QString &reason);
 
     // Set while downloadFile runs when the size query reported its failure.
     bool sizeQueryFailed = false;
-    // Set once the configuration of this attempt carries a good signature.
-    bool configSignatureChecked = false;
     // Sums of the work folder's files, kept across lookups and runs.
     mutable PacketSumCache packetSums;
 };

@@ -86,13 +86,7 @@ UpdateWidget::~UpdateWidget() = default;
 
 void UpdateWidget::setStartupValues(const StartupValues &values)
 {
-    downloadurl = values.downloadurl;
-    osTag = values.osTag;
-    version = values.version;
-    installPath = values.installPath;
-    logFileName = values.logFileName;
-    skipFix = values.skipFix;
-    trustedKeys = values.trustedKeys;
+    startupValues = values;
 }
 
 void UpdateWidget::setProcessExit(ProcessExit exit)
@@ -110,14 +104,14 @@ void UpdateWidget::startUpdate()
     // The controller moves itself to a thread of its own; its first stage
     // runs here, so the signals of that stage arrive directly.
     controller = new UpdateControl(nullptr);
-    controller->skipFix = skipFix;
-    controller->trustedKeys = trustedKeys;
-    controller->osTag = osTag;
-    controller->configUrl = downloadurl;
-    controller->downloadUrl = downloadurl;
-    controller->version = version;
-    controller->installPath = installPath;
-    controller->logFileName = logFileName;
+    controller->skipFix = startupValues.skipFix;
+    controller->trustedKeys = startupValues.trustedKeys;
+    controller->osTag = startupValues.osTag;
+    controller->configUrl = startupValues.downloadurl;
+    controller->downloadUrl = startupValues.downloadurl;
+    controller->version = startupValues.version;
+    controller->installPath = startupValues.installPath;
+    controller->logFileName = startupValues.logFileName;
     controller->connectWindow(this);
     controller->mainControlSlot();
 }
@@ -190,11 +184,12 @@ void UpdateWidget::uploadLog()
     form->append(formPart(QStringLiteral("form-data; name=\"key\""), key));
     form->append(
         formPart(QStringLiteral("form-data; name=\"timestamp\""), QByteArray::number(timestamp)));
-    form->append(formPart(QStringLiteral("form-data; name=\"save_name\""), logFileName.toLatin1()));
+    form->append(formPart(QStringLiteral("form-data; name=\"save_name\""),
+                          startupValues.logFileName.toLatin1()));
 
     // The log is streamed from the open file while the request is sent. A log
     // that cannot be read is sent empty, so that the rest still arrives.
-    auto *logFile = new QFile(logDirectory + QLatin1Char('/') + logFileName);
+    auto *logFile = new QFile(logDirectory + QLatin1Char('/') + startupValues.logFileName);
     QHttpPart logPart;
     logPart.setHeader(QNetworkRequest::ContentDispositionHeader,
                       QStringLiteral("form-data; name=\"save_data\";filename=\"%1\"")

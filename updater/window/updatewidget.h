@@ -56,13 +56,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    QString downloadurl;
-    QString osTag;
-    QString version;
-    QString installPath;
-    QString logFileName;
-    bool skipFix = false;
-    QString trustedKeys;
+    // Handed on to the controller unchanged.
+    StartupValues startupValues;
     std::unique_ptr<Ui::UpdateWidget> ui;
     UpdateControl *controller = nullptr;
     QMovie *movie = nullptr;

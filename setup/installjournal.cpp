@@ -2,6 +2,7 @@
 
 #include "setupplatform.h"
 #include "shared/filemd5.h"
+#include "shared/relativepath.h"
 
 #include <QDebug>
 #include <QDir>
@@ -33,9 +34,9 @@ InstallJournal::InstallJournal(const QString &installPath) : installPath(install
 
 bool InstallJournal::isRecordablePath(const QString &path)
 {
-    return !path.isEmpty() && !QDir::isAbsolutePath(path) && QDir::cleanPath(path) == path &&
-           path != QLatin1String("..") && !path.startsWith(QLatin1String("../")) &&
-           !path.contains(QLatin1Char('\\')) && !path.contains(QLatin1Char(':')) &&
+    // Written with "/" only and without "." steps, so that one file has one name.
+    return staysInsideFolder(path) && !path.contains(QLatin1Char('\\')) &&
+           QDir::cleanPath(path) == path &&
            path.section(QLatin1Char('/'), 0, 0).compare(folderName(), Qt::CaseInsensitive) != 0;
 }
 

@@ -1,5 +1,7 @@
 #include "qfileoutstream.h"
 
+#include "package/seektarget.h"
+
 #include <limits>
 
 QFileOutStream::QFileOutStream(QFileDevice *file) : m_file(file) {}
@@ -22,26 +24,16 @@ Z7_COM7F_IMF(QFileOutStream::Seek(Int64 offset, UInt32 seekOrigin, UInt64 *newPo
 {
     if (!m_file)
         return E_FAIL;
-    qint64 base = 0;
-    switch (seekOrigin) {
-    case STREAM_SEEK_SET:
-        break;
-    case STREAM_SEEK_CUR:
-        base = m_file->pos();
-        break;
-    case STREAM_SEEK_END:
-        base = m_file->size();
-        break;
-    default:
-        return STG_E_INVALIDFUNCTION;
-    }
-    if (offset < 0 ? base < -offset : offset > std::numeric_limits<qint64>::max() - base)
-        return offset < 0 ? HRESULT_WIN32_ERROR_NEGATIVE_SEEK : E_INVALIDARG;
+    qint64 target = 0;
+    const HRESULT reached =
+        Lib7z::seekTarget(offset, seekOrigin, m_file->pos(), m_file->size(), &target);
+    if (reached != S_OK)
+        return reached;
     // A file may be sought past its end; writing there fills the gap.
-    if (!m_file->seek(base + offset))
+    if (!m_file->seek(target))
         return E_FAIL;
     if (newPosition)
-        *newPosition = UInt64(base + offset);
+        *newPosition = UInt64(target);
     return S_OK;
 }
 

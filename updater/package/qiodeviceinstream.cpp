@@ -1,7 +1,8 @@
 #include "package/qiodeviceinstream.h"
 
+#include "package/seektarget.h"
+
 #include <QDebug>
-#include <limits>
 
 namespace Lib7z {
 
@@ -36,22 +37,11 @@ Z7_COM7F_IMF(QIODeviceInStream::Seek(Int64 offset, UInt32 seekOrigin, UInt64 *ne
     if (!m_device)
         return E_FAIL;
     const qint64 size = m_device->size();
-    qint64 base = 0;
-    switch (seekOrigin) {
-    case STREAM_SEEK_SET:
-        break;
-    case STREAM_SEEK_CUR:
-        base = m_device->pos() + qint64(m_pastEnd);
-        break;
-    case STREAM_SEEK_END:
-        base = size;
-        break;
-    default:
-        return STG_E_INVALIDFUNCTION;
-    }
-    if (offset < 0 ? base < -offset : offset > std::numeric_limits<qint64>::max() - base)
-        return offset < 0 ? HRESULT_WIN32_ERROR_NEGATIVE_SEEK : E_INVALIDARG;
-    const qint64 target = base + offset;
+    qint64 target = 0;
+    const HRESULT reached =
+        seekTarget(offset, seekOrigin, m_device->pos() + qint64(m_pastEnd), size, &target);
+    if (reached != S_OK)
+        return reached;
     // A device may refuse to seek past its end: it stays at the end then.
     if (!m_device->seek(qMin(target, size)))
         return E_FAIL;

@@ -1,3 +1,4 @@
+#include "shared/logfolder.h"
 #include "shared/wrappedpath.h"
 
 #include <QDir>
@@ -5,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
@@ -25,13 +27,53 @@ public:
         QDir().mkpath(installPath);
         QDir().mkpath(packetPath);
         QDir().mkpath(path(QStringLiteral("home/Desktop")));
+        removeUserFiles();
+    }
+    ~SetupSandbox()
+    {
+        removeUserFiles();
+        // The main application the run started may still be ending, and
+        // Windows keeps a running program's file.
+        // Whatever stays is named in QTemporaryDir's own warning.
+        const bool removed = QTest::qWaitFor([this] { return dir.remove(); }, 10000);
+        Q_UNUSED(removed)
     }
 
     QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
+
+    // Where the setup program logs and finds the main application's settings:
+    // here the sandbox's own XDG and HOME folders; on Windows, which knows no
+    // such variables, the user's own, cleared of what the sandbox puts there.
+#ifdef Q_OS_WIN
+    QString workFolder() const
+    {
+        return LogFolder::workDirectory();
+    }
+    QString settingsPath() const
+    {
+        return LogFolder::settingsPath();
+    }
+    QString desktopFolder() const
+    {
+        return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    }
+#else
+    QString workFolder() const
+    {
+        return path(QStringLiteral("data/Velmora/update"));
+    }
+    QString settingsPath() const
+    {
+        return path(QStringLiteral("data/Velmora/settings.ini"));
+    }
+    QString desktopFolder() const
+    {
+        return path(QStringLiteral("home/Desktop"));
+    }
+#endif
     QString logPath(bool onDesktop = false) const
     {
-        return path(onDesktop ? QStringLiteral("home/Desktop/trellim.log")
-                              : QStringLiteral("data/Velmora/update/trellim.log"));
+        return (onDesktop ? desktopFolder() : workFolder()) + QStringLiteral("/trellim.log");
     }
 
     // Failures show in the comparisons that follow.
@@ -42,19 +84,43 @@ public:
         if (out.open(QIODevice::WriteOnly))
             out.write(content);
     }
-    void install(const Tree &files) const { writeTree(installPath, files); }
-    void prepare(const Tree &files) const { writeTree(packetPath, files); }
+    void install(const Tree &files) const
+    {
+        writeTree(installPath, files);
+    }
+    void prepare(const Tree &files) const
+    {
+        writeTree(packetPath, files);
+    }
+
+    // The main application's file name: Windows programs end in ".exe".
+    static QString mainApplicationName()
+    {
+#ifdef Q_OS_WIN
+        return QStringLiteral("Velmora.exe");
+#else
+        return QStringLiteral("Velmora");
+#endif
+    }
 
     // A main application that records the folder it runs in.
     void addMainApplication(bool executable) const
     {
-        const QString program = installPath + QStringLiteral("/Velmora");
+        const QString program = installPath + QLatin1Char('/') + mainApplicationName();
+#ifdef Q_OS_WIN
+        Q_UNUSED(executable)
+        QFile::copy(QString::fromLocal8Bit(qgetenv("STANDIN_PROGRAM")), program);
+#else
         write(program,
               QStringLiteral("#!/bin/sh\npwd > '%1'\n").arg(mainApplicationRecord()).toUtf8());
         if (executable)
             QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+#endif
     }
-    QString mainApplicationRecord() const { return path(QStringLiteral("velmora-ran")); }
+    QString mainApplicationRecord() const
+    {
+        return path(QStringLiteral("velmora-ran"));
+    }
 
     QStringList arguments() const
     {
@@ -71,6 +137,7 @@ public:
         environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
         environment.insert(QStringLiteral("TRELLIM"),
                            QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")));
+        environment.insert(QStringLiteral("STANDIN_RECORD"), mainApplicationRecord());
         return environment;
     }
 
@@ -128,6 +195,14 @@ public:
     const QString packetPath;
 
 private:
+    void removeUserFiles() const
+    {
+        for (const QString &file : {logPath(false), logPath(true), settingsPath()}) {
+            if (!file.startsWith(dir.path()))
+                QFile::remove(file);
+        }
+    }
+
     static void writeTree(const QString &root, const Tree &files)
     {
         for (auto it = files.cbegin(); it != files.cend(); ++it)
@@ -140,6 +215,7 @@ struct ApplyCase
     QString installName;
     bool catUpdateLog;
     bool mainApplicationExecutable;
+    bool readOnlyFiles; // the files it replaces are read-only (on Windows: the attribute)
 };
 Q_DECLARE_METATYPE(ApplyCase)
 
@@ -147,6 +223,8 @@ struct FailureCase
 {
     Tree obstacle; // in the installation, where the prepared folder needs something else
     Tree prepared;
+    QString heldOpen;   // an installed file the test keeps open during the run
+    QString undoneStep; // a step of the run, logged before the failure, that was undone
 };
 Q_DECLARE_METATYPE(FailureCase)
 
@@ -185,35 +263,48 @@ private slots:
     void appliesPreparedFolder_data()
     {
         QTest::addColumn<ApplyCase>("row");
-        QTest::newRow("plain path") << ApplyCase{"velmora", false, true};
+        QTest::newRow("plain path") << ApplyCase{"velmora", false, true, false};
         QTest::newRow("blanks and Chinese")
-            << ApplyCase{QStringLiteral("Program Files/维尔莫拉 课堂"), false, true};
-        QTest::newRow("log on the desktop") << ApplyCase{"velmora", true, true};
-        QTest::newRow("main application not executable") << ApplyCase{"velmora", false, false};
+            << ApplyCase{QStringLiteral("Program Files/维尔莫拉 课堂"), false, true, false};
+        QTest::newRow("log on the desktop") << ApplyCase{"velmora", true, true, false};
+        QTest::newRow("main application not executable")
+            << ApplyCase{"velmora", false, false, false};
+        QTest::newRow("read-only files replaced") << ApplyCase{"velmora", false, true, true};
     }
     void appliesPreparedFolder()
     {
         QFETCH(ApplyCase, row);
+#ifdef Q_OS_WIN
+        if (!row.mainApplicationExecutable)
+            QSKIP("Windows has no execute permission: any file may be started");
+#endif
         SetupSandbox sandbox(row.installName);
         sandbox.install(installed);
         sandbox.addMainApplication(row.mainApplicationExecutable);
+        const QString mainApplication = SetupSandbox::mainApplicationName();
+        if (row.readOnlyFiles) {
+            for (const QString &name : {QStringLiteral("a.dll"), QStringLiteral("c.txt")})
+                QVERIFY(QFile::setPermissions(sandbox.installPath + QLatin1Char('/') + name,
+                                              QFileDevice::ReadOwner | QFileDevice::ReadUser));
+        }
         // The new main application comes without the execute permission; the
-        // installed one keeps its own.
+        // installed one keeps its own. (Bytes after a Windows program's end
+        // do not keep it from starting.)
         const QByteArray newMainApplication =
-            SetupSandbox::read(sandbox.installPath + QStringLiteral("/Velmora")) + "# new\n";
+            SetupSandbox::read(sandbox.installPath + QLatin1Char('/') + mainApplication) +
+            "# new\n";
         sandbox.prepare({{"a.dll", "new a"},
                          {"c.txt", "new c"},
-                         {"Velmora", newMainApplication},
+                         {mainApplication, newMainApplication},
                          {".hidden", "h"},
                          {"lib/plugins/x.dll", "new x"}});
         if (row.catUpdateLog)
-            SetupSandbox::write(sandbox.path(QStringLiteral("data/Velmora/settings.ini")),
-                                "[General]\nCatUpdateLog=true\n");
+            SetupSandbox::write(sandbox.settingsPath(), "[General]\nCatUpdateLog=true\n");
         SetupSandbox::write(sandbox.logPath(row.catUpdateLog), "earlier line\r\n");
         Tree expected = SetupSandbox::snapshot(sandbox.installPath);
         expected.insert(QStringLiteral("a.dll"), "new a");
         expected.insert(QStringLiteral("c.txt"), "new c");
-        expected.insert(QStringLiteral("Velmora"), newMainApplication);
+        expected.insert(mainApplication, newMainApplication);
         expected.insert(QStringLiteral(".hidden"), "h");
         expected.insert(QStringLiteral("lib/"), QByteArray());
         expected.insert(QStringLiteral("lib/plugins/"), QByteArray());
@@ -232,12 +323,13 @@ private slots:
             QVERIFY2(ownLine.match(line).hasMatch(), qPrintable(line));
         QVERIFY(sandbox.logHas(QStringLiteral(" update installed: 3 files replaced, 2 files added"),
                                row.catUpdateLog));
-        QCOMPARE(QFileInfo(sandbox.installPath + QStringLiteral("/Velmora")).isExecutable(),
+        QCOMPARE(QFileInfo(sandbox.installPath + QLatin1Char('/') + mainApplication).isExecutable(),
                  row.mainApplicationExecutable);
         if (row.mainApplicationExecutable) {
             const QString record = sandbox.mainApplicationRecord();
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 10000);
-            QCOMPARE(QString::fromUtf8(SetupSandbox::read(record).trimmed()),
+            QCOMPARE(QFileInfo(QString::fromUtf8(SetupSandbox::read(record).trimmed()))
+                         .canonicalFilePath(),
                      QFileInfo(sandbox.installPath).canonicalFilePath());
         } else {
             QVERIFY(sandbox.logHas(QStringLiteral("may not be started")));
@@ -253,14 +345,20 @@ private slots:
         // The backup folder's stale c.txt must not come back in place of the installed one.
         const Tree prepared{
             {"a.dll", "new a"}, {"b/c/new.dll", "new"}, {"c.txt", "new c"}, {"n.dll", "new n"}};
+        const QString added = QStringLiteral("added \"b/c/new.dll\"");
         Tree folderInTheWay = prepared;
         folderInTheWay.insert(QStringLiteral("z.dll"), "new z");
         Tree fileInTheWay = prepared;
         fileInTheWay.insert(QStringLiteral("lib/x.dll"), "new x");
         QTest::newRow("folder where a file must go")
-            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay};
+            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay, QString(), added};
         QTest::newRow("file where a folder must go")
-            << FailureCase{{{"lib", "a file"}}, fileInTheWay};
+            << FailureCase{{{"lib", "a file"}}, fileInTheWay, QString(), added};
+        // Elsewhere an open file never keeps a new one from taking its name.
+#ifdef Q_OS_WIN
+        QTest::newRow("file in use")
+            << FailureCase{{}, prepared, QStringLiteral("c.txt"), "replaced \"a.dll\""};
+#endif
     }
     void failureLeavesInstallationAsItWas()
     {
@@ -271,12 +369,17 @@ private slots:
         sandbox.prepare(row.prepared);
         const Tree before = SetupSandbox::snapshot(sandbox.installPath);
         const Tree prepared = SetupSandbox::snapshot(sandbox.packetPath);
+        // Opened as programs open files, sharing reading and writing but not deletion.
+        QFile inUse(sandbox.installPath + QLatin1Char('/') + row.heldOpen);
+        QVERIFY(row.heldOpen.isEmpty() || inUse.open(QIODevice::ReadOnly));
 
         QCOMPARE(sandbox.run(sandbox.arguments()), 1);
+        inUse.close();
 
         QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), before);
         QCOMPARE(SetupSandbox::snapshot(sandbox.packetPath), prepared);
-        QVERIFY(sandbox.logHas(QStringLiteral("added \"b/c/new.dll\"")));
+        QVERIFY2(sandbox.logHas(row.undoneStep),
+                 qPrintable(sandbox.logLines().join(QLatin1Char('\n'))));
         QVERIFY(sandbox.logHas(QStringLiteral(" update failed;")));
     }
 
@@ -356,8 +459,9 @@ private slots:
         QCOMPARE(sandbox.run(arguments), 2);
 
         Tree after = SetupSandbox::snapshot(sandbox.dir.path());
-        QCOMPARE(after.remove(QStringLiteral("data/Velmora/update/trellim.log")), int(row.logged));
+        after.remove(QDir(sandbox.dir.path()).relativeFilePath(sandbox.logPath()));
         QCOMPARE(after, before);
+        QCOMPARE(QFileInfo::exists(sandbox.logPath()), row.logged);
         if (row.logged)
             QVERIFY(QRegularExpression(QStringLiteral("^##Trellim##Critical: ") + stamp)
                         .match(sandbox.logLines().last())
@@ -372,6 +476,16 @@ private slots:
         sandbox.install(installed);
         sandbox.addMainApplication(true);
         sandbox.prepare({{"a.dll", "new a"}});
+        QProcessEnvironment environment = sandbox.environment();
+#ifdef Q_OS_WIN
+        const QString updater = sandbox.path(QStringLiteral("bin/update.exe"));
+        QVERIFY(QDir().mkpath(sandbox.path(QStringLiteral("bin"))));
+        QVERIFY(QFile::copy(QString::fromLocal8Bit(qgetenv("STANDIN_PROGRAM")), updater));
+        environment.insert(QStringLiteral("STANDIN_WATCH"),
+                           sandbox.installPath + QStringLiteral("/a.dll"));
+        environment.insert(QStringLiteral("STANDIN_SEEN"),
+                           sandbox.path(QStringLiteral("seen-by-updater")));
+#else
         const QString updater = sandbox.path(QStringLiteral("bin/update"));
         SetupSandbox::write(
             updater, QStringLiteral("#!/bin/sh\n\"$TRELLIM\" \"$@\" &\nsleep 2\n"
@@ -379,9 +493,10 @@ private slots:
                          .arg(sandbox.installPath, sandbox.path(QStringLiteral("seen-by-updater")))
                          .toUtf8());
         QFile::setPermissions(updater, QFile::permissions(updater) | QFileDevice::ExeOwner);
+#endif
 
         QProcess process;
-        process.setProcessEnvironment(sandbox.environment());
+        process.setProcessEnvironment(environment);
         process.start(updater, sandbox.arguments());
         QVERIFY(process.waitForFinished(10000));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sandbox.mainApplicationRecord()).size() > 0, 20000);

@@ -1,214 +1,14 @@
-#include "shared/logfolder.h"
-#include "shared/wrappedpath.h"
+#include "foldertree.h"
+#include "setupsandbox.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCodec>
 
-// A folder's content: files by relative path with their bytes, folders with a
-// trailing "/" and no bytes.
-using Tree = QMap<QString, QByteArray>;
-
-// An installation, a prepared folder in the work folder and private XDG and
-// HOME folders in one temporary folder; Trellim runs against them as a real
-// process, as the updater starts it.
-class SetupSandbox
-{
-public:
-    explicit SetupSandbox(const QString &installName = QStringLiteral("velmora"))
-        : installPath(path(installName)), packetPath(path(QStringLiteral("data/Velmora/update/p2")))
-    {
-        QDir().mkpath(installPath);
-        QDir().mkpath(packetPath);
-        QDir().mkpath(path(QStringLiteral("home/Desktop")));
-        removeUserFiles();
-    }
-    ~SetupSandbox()
-    {
-        removeUserFiles();
-        // The main application the run started may still be ending, and
-        // Windows keeps a running program's file.
-        // Whatever stays is named in QTemporaryDir's own warning.
-        const bool removed = QTest::qWaitFor([this] { return dir.remove(); }, 10000);
-        Q_UNUSED(removed)
-    }
-
-    QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
-
-    // Where the setup program logs and finds the main application's settings:
-    // here the sandbox's own XDG and HOME folders; on Windows, which knows no
-    // such variables, the user's own, cleared of what the sandbox puts there.
-#ifdef Q_OS_WIN
-    QString workFolder() const
-    {
-        return LogFolder::workDirectory();
-    }
-    QString settingsPath() const
-    {
-        return LogFolder::settingsPath();
-    }
-    QString desktopFolder() const
-    {
-        return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    }
-#else
-    QString workFolder() const
-    {
-        return path(QStringLiteral("data/Velmora/update"));
-    }
-    QString settingsPath() const
-    {
-        return path(QStringLiteral("data/Velmora/settings.ini"));
-    }
-    QString desktopFolder() const
-    {
-        return path(QStringLiteral("home/Desktop"));
-    }
-#endif
-    QString logPath(bool onDesktop = false) const
-    {
-        return (onDesktop ? desktopFolder() : workFolder()) + QStringLiteral("/trellim.log");
-    }
-
-    // Failures show in the comparisons that follow.
-    static void write(const QString &file, const QByteArray &content)
-    {
-        QDir().mkpath(QFileInfo(file).path());
-        QFile out(file);
-        if (out.open(QIODevice::WriteOnly))
-            out.write(content);
-    }
-    void install(const Tree &files) const
-    {
-        writeTree(installPath, files);
-    }
-    void prepare(const Tree &files) const
-    {
-        writeTree(packetPath, files);
-    }
-
-    // The main application's file name: Windows programs end in ".exe".
-    static QString mainApplicationName()
-    {
-#ifdef Q_OS_WIN
-        return QStringLiteral("Velmora.exe");
-#else
-        return QStringLiteral("Velmora");
-#endif
-    }
-
-    // A main application that records the folder it runs in.
-    void addMainApplication(bool executable) const
-    {
-        const QString program = installPath + QLatin1Char('/') + mainApplicationName();
-#ifdef Q_OS_WIN
-        Q_UNUSED(executable)
-        QFile::copy(QString::fromLocal8Bit(qgetenv("STANDIN_PROGRAM")), program);
-#else
-        write(program,
-              QStringLiteral("#!/bin/sh\npwd > '%1'\n").arg(mainApplicationRecord()).toUtf8());
-        if (executable)
-            QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
-#endif
-    }
-    QString mainApplicationRecord() const
-    {
-        return path(QStringLiteral("velmora-ran"));
-    }
-
-    QStringList arguments() const
-    {
-        return {WrappedPath::wrap(installPath), WrappedPath::wrap(packetPath),
-                QStringLiteral("trellim.log"), QStringLiteral("update.json"),
-                QStringLiteral("6.1.0")};
-    }
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-        environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        environment.insert(QStringLiteral("TRELLIM"),
-                           QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")));
-        environment.insert(QStringLiteral("STANDIN_RECORD"), mainApplicationRecord());
-        return environment;
-    }
-
-    // Runs Trellim to its end; its standard channels must stay silent.
-    int run(const QStringList &arguments) const
-    {
-        QProcess trellim;
-        trellim.setProcessEnvironment(environment());
-        trellim.start(QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")), arguments);
-        if (!trellim.waitForFinished(60000) || trellim.exitStatus() != QProcess::NormalExit)
-            return -1;
-        if (!trellim.readAllStandardOutput().isEmpty() || !trellim.readAllStandardError().isEmpty())
-            return -2;
-        return trellim.exitCode();
-    }
-
-    QStringList logLines(bool onDesktop = false) const
-    {
-        QFile log(logPath(onDesktop));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        return QTextCodec::codecForName("gb18030")
-            ->toUnicode(log.readAll())
-            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    }
-    bool logHas(const QString &text, bool onDesktop = false) const
-    {
-        return logLines(onDesktop).filter(text).size() == 1;
-    }
-
-    static QByteArray read(const QString &file)
-    {
-        QFile in(file);
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
-
-    static Tree snapshot(const QString &folder)
-    {
-        Tree tree;
-        QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                             QDirIterator::Subdirectories);
-        while (entries.hasNext()) {
-            const QFileInfo entry(entries.next());
-            const QString relative = QDir(folder).relativeFilePath(entry.filePath());
-            if (entry.isDir())
-                tree.insert(relative + QLatin1Char('/'), QByteArray());
-            else
-                tree.insert(relative, read(entry.filePath()));
-        }
-        return tree;
-    }
-
-    QTemporaryDir dir;
-    const QString installPath;
-    const QString packetPath;
-
-private:
-    void removeUserFiles() const
-    {
-        for (const QString &file : {logPath(false), logPath(true), settingsPath()}) {
-            if (!file.startsWith(dir.path()))
-                QFile::remove(file);
-        }
-    }
-
-    static void writeTree(const QString &root, const Tree &files)
-    {
-        for (auto it = files.cbegin(); it != files.cend(); ++it)
-            write(root + QLatin1Char('/') + it.key(), it.value());
-    }
-};
+using Tree = FolderTree::Tree;
 
 struct ApplyCase
 {
@@ -301,7 +101,7 @@ private slots:
         if (row.catUpdateLog)
             SetupSandbox::write(sandbox.settingsPath(), "[General]\nCatUpdateLog=true\n");
         SetupSandbox::write(sandbox.logPath(row.catUpdateLog), "earlier line\r\n");
-        Tree expected = SetupSandbox::snapshot(sandbox.installPath);
+        Tree expected = FolderTree::read(sandbox.installPath);
         expected.insert(QStringLiteral("a.dll"), "new a");
         expected.insert(QStringLiteral("c.txt"), "new c");
         expected.insert(mainApplication, newMainApplication);
@@ -312,7 +112,7 @@ private slots:
 
         QCOMPARE(sandbox.run(sandbox.arguments()), 0);
 
-        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), expected);
+        QCOMPARE(FolderTree::read(sandbox.installPath), expected);
         QVERIFY(!QFileInfo::exists(sandbox.packetPath));
         QVERIFY(QFileInfo(sandbox.path(QStringLiteral("data/Velmora/update"))).isDir());
         const QStringList lines = sandbox.logLines(row.catUpdateLog);
@@ -367,8 +167,8 @@ private slots:
         sandbox.install(installed);
         sandbox.install(row.obstacle);
         sandbox.prepare(row.prepared);
-        const Tree before = SetupSandbox::snapshot(sandbox.installPath);
-        const Tree prepared = SetupSandbox::snapshot(sandbox.packetPath);
+        const Tree before = FolderTree::read(sandbox.installPath);
+        const Tree prepared = FolderTree::read(sandbox.packetPath);
         // Opened as programs open files, sharing reading and writing but not deletion.
         QFile inUse(sandbox.installPath + QLatin1Char('/') + row.heldOpen);
         QVERIFY(row.heldOpen.isEmpty() || inUse.open(QIODevice::ReadOnly));
@@ -376,8 +176,8 @@ private slots:
         QCOMPARE(sandbox.run(sandbox.arguments()), 1);
         inUse.close();
 
-        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), before);
-        QCOMPARE(SetupSandbox::snapshot(sandbox.packetPath), prepared);
+        QCOMPARE(FolderTree::read(sandbox.installPath), before);
+        QCOMPARE(FolderTree::read(sandbox.packetPath), prepared);
         QVERIFY2(sandbox.logHas(row.undoneStep),
                  qPrintable(sandbox.logLines().join(QLatin1Char('\n'))));
         QVERIFY(sandbox.logHas(QStringLiteral(" update failed;")));
@@ -418,14 +218,14 @@ private slots:
                              {"lib/x.dll", "new x"}});
         }
         sandbox.prepare(row.prepared);
-        const Tree interrupted = SetupSandbox::snapshot(sandbox.installPath);
+        const Tree interrupted = FolderTree::read(sandbox.installPath);
 
         QCOMPARE(sandbox.run(sandbox.arguments()), row.exitCode);
 
         Tree expected = row.rolledBack ? original : interrupted;
         for (auto it = row.prepared.cbegin(); it != row.prepared.cend(); ++it)
             expected.insert(it.key(), it.value());
-        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), expected);
+        QCOMPARE(FolderTree::read(sandbox.installPath), expected);
         QCOMPARE(QFileInfo::exists(sandbox.packetPath), !row.rolledBack);
         QVERIFY(QFileInfo::exists(sandbox.path(QStringLiteral("outside"))));
     }
@@ -448,7 +248,7 @@ private slots:
         SetupSandbox sandbox;
         sandbox.install(installed);
         sandbox.prepare({{"a.dll", "new a"}});
-        const Tree before = SetupSandbox::snapshot(sandbox.dir.path());
+        const Tree before = FolderTree::read(sandbox.dir.path());
         QStringList arguments = sandbox.arguments();
         if (row.index < 0)
             arguments.removeLast();
@@ -458,7 +258,7 @@ private slots:
 
         QCOMPARE(sandbox.run(arguments), 2);
 
-        Tree after = SetupSandbox::snapshot(sandbox.dir.path());
+        Tree after = FolderTree::read(sandbox.dir.path());
         after.remove(QDir(sandbox.dir.path()).relativeFilePath(sandbox.logPath()));
         QCOMPARE(after, before);
         QCOMPARE(QFileInfo::exists(sandbox.logPath()), row.logged);

@@ -1,11 +1,13 @@
 #include "releaseverifier.h"
 
+#include "control/configsignature.h"
 #include "control/updateconfig.h"
 #include "filetree.h"
 #include "package/bsdiffcontrol.h"
 #include "package/lib7z.h"
 #include "shared/filemd5.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,6 +39,23 @@ bool ReleaseVerifier::fail(const QString &text)
 {
     m_errorString = text;
     return false;
+}
+
+bool ReleaseVerifier::verifyStatement(const QString &configPath, const QString &signaturePath,
+                                      const QString &publicKey, const QString &channel,
+                                      const QStringList &oldVersions)
+{
+    QString reason;
+    if (!ConfigSignature::verifyFiles(configPath, signaturePath, publicKey, &reason, &m_statement))
+        return fail(QStringLiteral("the signature does not hold: ") + reason);
+    for (const QString &version : oldVersions) {
+        if (!m_statement.admits(channel, version, QDateTime::currentDateTimeUtc(), QDateTime(),
+                                &reason))
+            return fail(QStringLiteral("an updater of %1 would refuse the signed release: %2")
+                            .arg(version, reason));
+    }
+    m_statementHeld = true;
+    return true;
 }
 
 bool ReleaseVerifier::verifyConfiguration(const QString &configPath, const QString &osTag,
@@ -147,6 +166,9 @@ bool ReleaseVerifier::publishedFile(const ReleaseConfiguration::Packet &packet, 
         return fail(QStringLiteral("%1 names no file of the release").arg(packet.url));
     if (fileMd5(*path) != packet.md5)
         return fail(QStringLiteral("%1: its MD5 is not the one in the configuration").arg(name));
+    QString reason;
+    if (m_statementHeld && !m_statement.coversFile(packet.url, *path, &reason))
+        return fail(reason);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "control/updatecontrol.h"
 
+#include "control/acceptedreleases.h"
 #include "control/configsignature.h"
 #include "control/deployment.h"
 #include "download/downloadcontrol.h"
@@ -13,6 +14,7 @@
 #include "shared/vendorconfig.h"
 #include "shared/wrappedpath.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -99,6 +101,7 @@ void UpdateControl::mainControlSlot()
 {
     switch (stage) {
     case PrepareConfig:
+        statementHeld = false;
         emit changeLabelTextSignal(tr("Preparing configuration file"));
         emit showMovieSignal();
         stage = DownloadingConfig;
@@ -121,24 +124,24 @@ void UpdateControl::mainControlSlot()
         break;
     case FixPacketReady:
         qDebug() << "download fixUpdatePacket Success";
-        unpackIfMatches(fixUpdatePacketPath, config.fixUpdatePacketMd5,
+        unpackIfMatches(fixUpdatePacketPath, config.fixUpdatePacketMd5, config.fixUpdatePacketUrl,
                         "Download FixUpdate Packet md5 is not match",
                         "json: fixUpdatePacket's md5 %1", "file: fixUpdatePacket's md5 %1",
                         UncompressingFixPacket);
         break;
     case PartialPacketReady:
-        unpackIfMatches(partialPacketPath, config.partialPacketMd5,
+        unpackIfMatches(partialPacketPath, config.partialPacketMd5, config.partialPacketUrl,
                         "Download Partial Packet md5 is not match", "json: PartialPacket's md5 %1",
                         "file: PartialPacket's md5 %1", UncompressingPartialPacket);
         break;
     case ReplacePacketReady:
-        unpackIfMatches(replacePacketPath, config.replacePacketMd5,
+        unpackIfMatches(replacePacketPath, config.replacePacketMd5, config.replacePacketUrl,
                         "Download Replace Packet md5 is not match", "json: replacePacket's md5 %1",
                         "file: replace Packet's md5 %1", UncompressingReplacePacket);
         break;
     case InstallerReady:
         // A wrong installer is not fetched again: the user is sent to the web site.
-        if (!packetMatches(installerPath, config.installerMd5,
+        if (!packetMatches(installerPath, config.installerMd5, config.installerUrl,
                            "Download installer md5 is not match", "json: installer's md5 %1",
                            "file: installer's md5 %1")) {
             emit showMessageBoxSignal(updateErrorText(), true);
@@ -183,12 +186,28 @@ void UpdateControl::beginConfigSignatureDownload()
 
 bool UpdateControl::configSignatureHolds()
 {
+    // The channel is the name the configuration was asked for under, which a
+    // statement for another configuration cannot name.
+    const QString channel = QUrl(configUrl).fileName(QUrl::FullyDecoded);
+    const AcceptedReleases accepted(LogFolder::acceptedReleasesPath());
     QString reason;
-    if (!ConfigSignature::verifyFiles(configFilePath, configSignaturePath, trustedKeys, &reason)) {
+    if (!ConfigSignature::verifyFiles(configFilePath, configSignaturePath, trustedKeys, &reason,
+                                      &statement) ||
+        !statement.admits(channel, version, QDateTime::currentDateTimeUtc(),
+                          accepted.newestSigned(installPath), &reason)) {
         refuseConfiguration(reason);
         return false;
     }
     qDebug() << "update config signature verified";
+    qDebug() << "release statement" << statement.version
+             << statement.signedAt.toString(Qt::ISODateWithMs)
+             << (statement.expiresAt.isValid() ? statement.expiresAt.toString(Qt::ISODateWithMs)
+                                               : QStringLiteral("never"));
+    // Kept before anything is installed, so that no older release is taken
+    // afterwards, whatever becomes of this update.
+    if (!accepted.accept(installPath, statement.signedAt, &reason))
+        qDebug() << "the accepted release cannot be kept:" << reason;
+    statementHeld = true;
     return true;
 }
 
@@ -279,23 +298,32 @@ void UpdateControl::launchSelfUpdate()
 }
 
 bool UpdateControl::packetMatches(const QString &path, const QByteArray &expected,
-                                  const char *mismatchLine, const char *jsonText,
-                                  const char *fileText) const
+                                  const QString &url, const char *mismatchLine,
+                                  const char *jsonText, const char *fileText) const
 {
     const QByteArray actual = fileMd5(path);
-    if (actual == expected)
+    if (actual != expected) {
+        qDebug() << mismatchLine;
+        qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
+                 << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
+        return false;
+    }
+    QString reason;
+    if (!statementHeld || statement.coversFile(url, path, &reason))
         return true;
-    qDebug() << mismatchLine;
-    qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
-             << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
+    qDebug() << "release statement refused the file:" << reason;
+    // Its MD5 would find it again at every restart; the next attempt fetches
+    // the packet anew.
+    QFile::remove(path);
     return false;
 }
 
 void UpdateControl::unpackIfMatches(const QString &path, const QByteArray &expected,
-                                    const char *mismatchLine, const char *jsonText,
-                                    const char *fileText, UpdateStage unpackingStage)
+                                    const QString &url, const char *mismatchLine,
+                                    const char *jsonText, const char *fileText,
+                                    UpdateStage unpackingStage)
 {
-    if (!packetMatches(path, expected, mismatchLine, jsonText, fileText)) {
+    if (!packetMatches(path, expected, url, mismatchLine, jsonText, fileText)) {
         emit reStartUpdateSignal();
         return;
     }

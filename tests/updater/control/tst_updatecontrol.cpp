@@ -1,5 +1,7 @@
+#include "control/acceptedreleases.h"
 #include "control/updatecontrol.h"
 #include "controltestfixture.h"
+#include "shared/logfolder.h"
 #include "shared/vendorconfig.h"
 #include "testhttpserver.h"
 #include "updatesandbox.h"
@@ -12,6 +14,7 @@
 #include <QTextCodec>
 #include <QThread>
 #include <QTranslator>
+#include <functional>
 
 namespace {
 // How often the server saw a method on a file.
@@ -70,6 +73,12 @@ public:
         SignatureMissing,
         SignedByOtherKey,
         SignatureTruncated,
+        // A signature that holds over a statement that does not admit the release.
+        OlderReleaseReplayed,
+        StatementForOtherChannel,
+        StatementExpired,
+        StatementOlderThanAccepted,
+        PacketSha256Differs,
     };
     Q_ENUM(Scenario)
 
@@ -149,6 +158,8 @@ private slots:
             "box false The download file  is not found,please check the download url");
         const QStringList patched{QStringLiteral("patch success!")};
         const QString refused = QStringLiteral("update config signature refused: \"");
+        const QString unsignedFile = QStringLiteral("release statement refused the file: \"the "
+                                                    "SHA-256 of ");
         struct Row
         {
             const char *tag;
@@ -306,7 +317,7 @@ private slots:
              SignedConfigChanged,
              updateError,
              5,
-             {refused + "no trusted key made this signature of this configuration\""},
+             {refused + "the configuration's SHA-256 is "},
              {{"HEAD", "update.json.sig", 6}, {"HEAD", "partial.pak", 0}}},
             {"configuration without signature is refused",
              SignatureMissing,
@@ -319,14 +330,45 @@ private slots:
              SignedByOtherKey,
              updateError,
              5,
-             {refused + "no trusted key made this signature of this configuration\""},
+             {refused + "no trusted key made this signature\""},
              {{"HEAD", "partial.pak", 0}}},
             {"truncated signature is refused",
              SignatureTruncated,
              updateError,
              5,
-             {refused + "not an Ed25519 signature"},
+             {refused + "not a signed release statement\""},
              {{"HEAD", "partial.pak", 0}}},
+            {"older release replayed on a newer installation is refused",
+             OlderReleaseReplayed,
+             updateError,
+             5,
+             {refused + "it brings 2.0, older than the installed 3.0\""},
+             {{"HEAD", "setup.dmg", 0}}},
+            {"statement for another channel is refused",
+             StatementForOtherChannel,
+             updateError,
+             5,
+             {refused + "it is for the channel \\\"beta.json\\\", not \\\"update.json\\\"\""},
+             {{"HEAD", "partial.pak", 0}}},
+            {"expired statement is refused",
+             StatementExpired,
+             updateError,
+             5,
+             {refused + "it expired at "},
+             {{"HEAD", "partial.pak", 0}}},
+            {"statement signed before the newest accepted one is refused",
+             StatementOlderThanAccepted,
+             updateError,
+             5,
+             {refused + "it was signed at "},
+             {{"HEAD", "partial.pak", 0}}},
+            {"packet whose SHA-256 differs from the statement is fetched anew and refused",
+             PacketSha256Differs,
+             updateError,
+             5,
+             {unsignedFile + "<url partial.pak> is <sha256 partial.pak>, the statement names "
+                             "<sha256 replace.pak>\""},
+             {{"HEAD", "partial.pak", 6}, {"GET", "partial.pak", 36}}},
         };
         for (bool nginx : {false, true}) {
             for (const Row &row : rows) {
@@ -422,11 +464,19 @@ private slots:
         case SelfUpdateListed:
             values.fixUpdateUesedVersion = QStringList{QStringLiteral("1.0"), version};
             break;
+        case OlderReleaseReplayed:
+            // No partial packet for 3.0: the installer of 2.0 would run.
+            version = QStringLiteral("3.0");
+            Q_FALLTHROUGH();
         case SignedConfig:
         case SignedConfigChanged:
         case SignatureMissing:
         case SignedByOtherKey:
         case SignatureTruncated:
+        case StatementForOtherChannel:
+        case StatementExpired:
+        case StatementOlderThanAccepted:
+        case PacketSha256Differs:
             trustedKeys = ControlTestFixture::publicKey(ControlTestFixture::TrustedKey);
             break;
         case PacketNameWithBackslash:
@@ -436,23 +486,48 @@ private slots:
         }
         QVERIFY(fixture->publishConfig(values));
         const QByteArray document = values.toJson();
+        ReleaseStatement statement = fixture->statement(document);
+        QString error;
+        const auto publishEdited = [&](const std::function<void()> &edit) {
+            edit();
+            fixture->publishSignature(statement, ControlTestFixture::TrustedKey);
+        };
         switch (scenario) {
         case SignedConfig:
-            fixture->publishSignature(document, ControlTestFixture::TrustedKey);
+        case OlderReleaseReplayed:
+            fixture->publishSignature(statement, ControlTestFixture::TrustedKey);
             break;
         case SignedConfigChanged:
-            fixture->publishSignature(document, ControlTestFixture::TrustedKey);
+            fixture->publishSignature(statement, ControlTestFixture::TrustedKey);
             fixture->publish(QStringLiteral("update.json"),
                              QByteArray(document).replace("2.0", "2.1"));
             break;
         case SignedByOtherKey:
-            fixture->publishSignature(document, ControlTestFixture::OtherKey);
+            fixture->publishSignature(statement, ControlTestFixture::OtherKey);
             break;
         case SignatureTruncated:
             fixture->publish(
                 QStringLiteral("update.json.sig"),
-                ControlTestFixture::signatureFile(document, ControlTestFixture::TrustedKey)
+                ControlTestFixture::signatureFile(statement, ControlTestFixture::TrustedKey)
                     .left(40));
+            break;
+        case StatementForOtherChannel:
+            publishEdited([&] { statement.channel = QStringLiteral("beta.json"); });
+            break;
+        case StatementExpired:
+            publishEdited([&] { statement.expiresAt = statement.signedAt.addSecs(-60); });
+            break;
+        case StatementOlderThanAccepted:
+            publishEdited([&] { statement.signedAt = statement.signedAt.addDays(-1); });
+            QVERIFY(AcceptedReleases(LogFolder::acceptedReleasesPath())
+                        .accept(fixture->installPath, statement.signedAt.addSecs(3600), &error));
+            break;
+        case PacketSha256Differs:
+            // The packet keeps its MD5, as one made to collide with it would.
+            publishEdited([&] {
+                statement.files[values.partialPacketUrl] =
+                    statement.files.value(values.replacePacketUrl);
+            });
             break;
         case SignatureMissing:
             break;
@@ -479,6 +554,9 @@ private slots:
         } else {
             QCOMPARE(window->ending, ending);
             QVERIFY(fixture->trellimArguments().isEmpty());
+            // An update that ends in an error box has started nothing.
+            if (ending.startsWith(QLatin1String("box ")))
+                QVERIFY(fixture->installerArguments().isEmpty());
         }
         QTEST(int(ControlTestFixture::log().count(
                   QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>>> ReStart Update"))),
@@ -492,7 +570,13 @@ private slots:
                     .replace(QStringLiteral("<md5 partial.pak>"),
                              QString::fromLatin1(fixture->md5(QStringLiteral("partial.pak"))))
                     .replace(QStringLiteral("<md5 replace.pak>"),
-                             QString::fromLatin1(fixture->md5(QStringLiteral("replace.pak"))));
+                             QString::fromLatin1(fixture->md5(QStringLiteral("replace.pak"))))
+                    .replace(QStringLiteral("<url partial.pak>"), values.partialPacketUrl)
+                    .replace(QStringLiteral("<sha256 partial.pak>"),
+                             QString::fromLatin1(
+                                 fixture->statement(document).files.value(values.partialPacketUrl)))
+                    .replace(QStringLiteral("<sha256 replace.pak>"),
+                             QString::fromLatin1(statement.files.value(values.replacePacketUrl)));
             QVERIFY2(logLinesStartingWith(expected) > 0, qPrintable(expected));
         }
         if (trustedKeys.isEmpty()) {
@@ -521,6 +605,12 @@ private slots:
         case PartialPresent:
             QCOMPARE(fixture->filesUnder(fixture->updateDir + QStringLiteral("/partial")),
                      fixture->newFiles());
+            break;
+        case SignedConfig:
+            // Kept for the installation, so that no older release is taken after it.
+            QCOMPARE(AcceptedReleases(LogFolder::acceptedReleasesPath())
+                         .newestSigned(fixture->installPath),
+                     statement.signedAt);
             break;
         case SelfUpdateListed:
             QTRY_COMPARE_WITH_TIMEOUT(

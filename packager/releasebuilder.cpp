@@ -1,13 +1,12 @@
 #include "releasebuilder.h"
 
 #include "bsdiff.h"
-#include "control/configsignature.h"
 #include "filetree.h"
 #include "packetwriter.h"
 #include "releaseconfiguration.h"
+#include "releasesigner.h"
 #include "releaseverifier.h"
 #include "shared/filemd5.h"
-#include "signingkey.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -94,7 +93,7 @@ struct ReleaseBuilder::Update
 };
 
 ReleaseBuilder::ReleaseBuilder(const ReleaseOptions &options, QObject *parent)
-    : QObject(parent), m_options(options), m_signingKey(std::make_unique<SigningKey>())
+    : QObject(parent), m_options(options), m_signer(std::make_unique<ReleaseSigner>(options))
 {}
 
 ReleaseBuilder::~ReleaseBuilder() = default;
@@ -152,8 +151,9 @@ bool ReleaseBuilder::checkInputs()
     if (m_installerName.endsWith(QStringLiteral(".pak")))
         return fail(QStringLiteral("--installer %1: a name ending in .pak is kept for packets")
                         .arg(m_options.installer));
-    if (!m_options.signingKeyFile.isEmpty() && !m_signingKey->load(m_options.signingKeyFile))
-        return fail(QStringLiteral("--sign-key: ") + m_signingKey->errorString());
+    const bool signing = !m_options.signingKeyFile.isEmpty();
+    if (signing && !m_signer->load())
+        return fail(m_signer->errorString());
     // Updaters that trust the merged configuration's key would refuse an
     // unsigned one.
     const QString mergedSignature = m_options.mergeFile + QStringLiteral(".sig");
@@ -187,6 +187,8 @@ bool ReleaseBuilder::checkInputs()
         for (auto it = updater.files().constBegin(); it != updater.files().constEnd(); ++it)
             m_updaterFiles.insert(it.key(), updater.path(it.key()));
     }
+    if (signing && !m_signer->isTrustedBy(m_updaterFiles.value(QStringLiteral("update.exe"))))
+        return fail(m_signer->errorString());
 
     const QFileInfo out(m_options.outFolder);
     // The staging folder beside the output folder must not become part of a
@@ -485,7 +487,12 @@ bool ReleaseBuilder::writeConfiguration()
     if (m_options.signingKeyFile.isEmpty())
         return true;
     timer.restart();
-    const QByteArray signature = m_signingKey->signatureFile(json);
+    QHash<QString, QString> releaseFiles;
+    for (const QString &name : QDir(m_releaseFolder).entryList(QDir::Files))
+        releaseFiles.insert(urlOf(name), m_releaseFolder + QLatin1Char('/') + name);
+    QByteArray signature;
+    if (!m_signer->sign(m_configurationName, configuration, json, releaseFiles, &signature))
+        return fail(m_signer->errorString());
     if (!writeReleaseFile(signatureName(), signature))
         return false;
     m_published.append({signatureName(), 1, signature.size(), 0, timer.elapsed()});
@@ -522,16 +529,15 @@ bool ReleaseBuilder::verify()
     QMap<QString, QByteArray> updaterSums;
     for (auto it = m_updaterFiles.constBegin(); it != m_updaterFiles.constEnd(); ++it)
         updaterSums.insert(it.key(), fileMd5(it.value()));
-    if (!m_options.signingKeyFile.isEmpty()) {
-        // The updater's own check, with the public key the updaters trust.
-        QString reason;
-        if (!ConfigSignature::verifyFiles(configuration,
-                                          m_releaseFolder + QLatin1Char('/') + signatureName(),
-                                          m_signingKey->publicKeyText(), &reason))
-            return fail(QStringLiteral("verification failed, nothing was published: the "
-                                       "signature does not hold: %1")
-                            .arg(reason));
-    }
+    // The updater's own checks, with the public key the updaters trust.
+    QStringList oldVersions;
+    for (const auto &update : m_updates)
+        oldVersions.append(update->version);
+    if (!m_options.signingKeyFile.isEmpty() &&
+        !verifier.verifyStatement(configuration,
+                                  m_releaseFolder + QLatin1Char('/') + signatureName(),
+                                  m_signer->publicKeyText(), m_configurationName, oldVersions))
+        return failed();
     for (const QString &tag : qAsConst(m_options.osTags)) {
         emit progress(QStringLiteral("verifying the configuration of %1").arg(tag));
         if (!verifier.verifyConfiguration(configuration, tag, expected))

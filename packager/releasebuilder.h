@@ -12,7 +12,7 @@
 #include <vector>
 
 class FileTree;
-class SigningKey;
+class ReleaseSigner;
 class QTemporaryDir;
 
 // Makes a release from the trees of the options: diffs every changed file on
@@ -86,7 +86,7 @@ private:
     QString m_releaseFolder;
     QString m_workFolder;
     std::unique_ptr<FileTree> m_newTree;
-    std::unique_ptr<SigningKey> m_signingKey;
+    std::unique_ptr<ReleaseSigner> m_signer;
     std::vector<std::unique_ptr<Update>> m_updates;
     QString m_installerName;
     QString m_configurationName;

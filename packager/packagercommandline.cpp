@@ -1,6 +1,6 @@
-#include "packagercommandline.h"
+#include "packager/packagercommandline.h"
 
-#include "control/releasestatement.h"
+#include "releasecontract/releasestatement.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -1,9 +1,10 @@
-#include "releasesigner.h"
+#include "packager/releasesigner.h"
 
-#include "control/configsignature.h"
-#include "control/releasestatement.h"
-#include "releaseconfiguration.h"
-#include "shared/filemd5.h"
+#include "releasecontract/configsignature.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/releaseconfiguration.h"
+#include "releasecontract/releasestatement.h"
+#include "releasecontract/signingkey.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -11,48 +12,9 @@
 #include <QFileInfo>
 #include <QUrl>
 
-ReleaseSigner::ReleaseSigner(const ReleaseOptions &options) : m_options(options) {}
-
-bool ReleaseSigner::fail(const QString &text)
-{
-    m_errorString = text;
-    return false;
-}
-
-bool ReleaseSigner::load()
-{
-    if (!m_key.load(m_options.signingKeyFile))
-        return fail(QStringLiteral("--sign-key: ") + m_key.errorString());
-    return true;
-}
-
-bool ReleaseSigner::isTrustedBy(const QString &path)
-{
-    QFile program(path);
-    if (!program.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("%1 cannot be read: %2").arg(path, program.errorString()));
-    QString keyText;
-    QList<QByteArray> keys;
-    QString what;
-    if (!ConfigSignature::keysOfProgram(program.readAll(), &keyText))
-        what = QStringLiteral("carries no record of the keys it trusts (not an update program "
-                              "of this kind, or an older one)");
-    else if (!ConfigSignature::parsePublicKeys(keyText, &keys, &what))
-        what = QStringLiteral("carries a malformed record of its keys: ") + what;
-    else if (keys.isEmpty())
-        what = QStringLiteral("trusts no key and checks no signature");
-    else if (keys.contains(QByteArray::fromHex(publicKeyText().toLatin1())))
-        return true;
-    else
-        what = QStringLiteral("trusts other keys only (%1)").arg(keyText.trimmed());
-    const QString trusted = (keyText.trimmed() + QLatin1Char(' ') + publicKeyText()).trimmed();
-    return fail(
-        QStringLiteral("--sign-key: the self-update packet's update.exe (%1) %2. Installations "
-                       "that update themselves would run it next and accept what this key "
-                       "does not sign. Build update with -DVELMORA_CONFIG_PUBLIC_KEYS=\"%3\" "
-                       "and give its run-time folder with --updater.")
-            .arg(path, what, trusted));
-}
+ReleaseSigner::ReleaseSigner(const ReleaseOptions &options, const SigningKey &key)
+    : m_options(options), m_key(key)
+{}
 
 bool ReleaseSigner::sign(const QString &configurationName,
                          const ReleaseConfiguration &configuration, const QByteArray &json,
@@ -88,7 +50,7 @@ bool ReleaseSigner::keptFileSha256(const QString &url, const QByteArray &md5, QB
         QString reason;
         if (ConfigSignature::verifyFiles(m_options.mergeFile,
                                          m_options.mergeFile + QStringLiteral(".sig"),
-                                         publicKeyText(), &reason, &merged)) {
+                                         m_key.publicKeyText(), &reason, &merged)) {
             for (auto it = merged.files.constBegin(); it != merged.files.constEnd(); ++it)
                 m_mergedSums.insert(it.key(), it.value());
         }
@@ -104,8 +66,9 @@ bool ReleaseSigner::keptFileSha256(const QString &url, const QByteArray &md5, QB
         *sha256 = fileSha256(beside);
         return true;
     }
-    return fail(QStringLiteral("--merge %1 keeps %2, whose SHA-256 the signed statement must "
-                               "name: neither a statement of %1 signed with this key nor a file "
-                               "beside it with the MD5 named gives it")
-                    .arg(m_options.mergeFile, url));
+    m_errorString = QStringLiteral("--merge %1 keeps %2, whose SHA-256 the signed statement must "
+                                   "name: neither a statement of %1 signed with this key nor a "
+                                   "file beside it with the MD5 named gives it")
+                        .arg(m_options.mergeFile, url);
+    return false;
 }

@@ -1,29 +1,21 @@
 #pragma once
 
-#include "releaseoptions.h"
-#include "signingkey.h"
+#include "packager/releaseoptions.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
 
 class ReleaseConfiguration;
-class ReleaseStatement;
+class SigningKey;
 
-// Signs a release for the updaters that trust the signing key: the signed
-// statement of its configuration, and the refusal of a self-update updater
-// that would not check it.
+// The signed release statement of a configuration, for the updaters that
+// trust the signing key.
 class ReleaseSigner
 {
 public:
-    explicit ReleaseSigner(const ReleaseOptions &options);
+    ReleaseSigner(const ReleaseOptions &options, const SigningKey &key);
 
-    // Loads the options' signing key.
-    bool load();
-    // True when the updater program at `path` trusts the signing key; an
-    // installation that updates itself runs it next, and one that does not
-    // would check nothing from then on.
-    bool isTrustedBy(const QString &path);
     // The signature file of `json`, the configuration published as
     // `configurationName`; `releaseFiles` are this release's files by their
     // URLs. Files that the configuration keeps from the merged one take their
@@ -33,15 +25,13 @@ public:
               const QByteArray &json, const QHash<QString, QString> &releaseFiles,
               QByteArray *signatureFile);
 
-    QString publicKeyText() const { return m_key.publicKeyText(); }
     QString errorString() const { return m_errorString; }
 
 private:
-    bool fail(const QString &text);
     bool keptFileSha256(const QString &url, const QByteArray &md5, QByteArray *sha256);
 
-    ReleaseOptions m_options;
-    SigningKey m_key;
+    const ReleaseOptions m_options;
+    const SigningKey &m_key;
     // The merged configuration's statement, once read; empty when it has none
     // that this key signed.
     QHash<QString, QByteArray> m_mergedSums;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "control/releasestatement.h"
-#include "releaseconfiguration.h"
+#include "releasecontract/releaseconfiguration.h"
+#include "releasecontract/releasestatement.h"
 
 #include <QByteArray>
 #include <QMap>

@@ -1,6 +1,6 @@
-#include "control/configsignature.h"
 #include "nginxserver.h"
 #include "packagertrees.h"
+#include "releasecontract/configsignature.h"
 #include "updatesandbox.h"
 
 #include <QDir>

@@ -2,8 +2,8 @@
 
 #include "control/deployment.h"
 #include "control/packetsumcache.h"
-#include "control/releasestatement.h"
-#include "control/updateconfig.h"
+#include "releasecontract/releasestatement.h"
+#include "releasecontract/updateconfig.h"
 
 #include <QObject>
 #include <QString>

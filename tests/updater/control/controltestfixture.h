@@ -1,9 +1,9 @@
 #pragma once
 
-#include "control/releasestatement.h"
 #include "logcapture.h"
 #include "recordingtool.h"
-#include "shared/patchentry.h"
+#include "releasecontract/patchentry.h"
+#include "releasecontract/releasestatement.h"
 
 #include <QByteArray>
 #include <QMap>

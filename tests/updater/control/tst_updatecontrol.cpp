@@ -1,7 +1,7 @@
 #include "control/acceptedreleases.h"
 #include "control/updatecontrol.h"
 #include "controltestfixture.h"
-#include "shared/logfolder.h"
+#include "releasecontract/logfolder.h"
 #include "shared/vendorconfig.h"
 #include "testhttpserver.h"
 #include "updatesandbox.h"

@@ -270,11 +270,6 @@ QByteArray ControlTestFixture::signatureFile(const ReleaseStatement &statement, 
     return ConfigSignature::signatureFile(text, signature);
 }
 
-void ControlTestFixture::publishSignature(const ReleaseStatement &statement, SigningKey key)
-{
-    publish(QStringLiteral("update.json.sig"), signatureFile(statement, key));
-}
-
 bool ControlTestFixture::publishConfig(const Config &config)
 {
     publish(QStringLiteral("update.json"), config.toJson());

@@ -73,8 +73,6 @@ public:
     ReleaseStatement statement(const QByteArray &document) const;
     // The signature file of `statement` made with `key`.
     static QByteArray signatureFile(const ReleaseStatement &statement, SigningKey key);
-    // Puts update.json.sig, `statement` signed with `key`, on the server.
-    void publishSignature(const ReleaseStatement &statement, SigningKey key);
 
     // The partial packet under another file name, its folder named to match;
     // returns its MD5.

@@ -22,6 +22,11 @@
 #include <QUrl>
 
 namespace {
+// The configuration and its signature are read whole into memory: larger
+// announced files are refused before a byte of them is fetched.
+const qint64 configSizeLimit = 4 * 1024 * 1024;
+const qint64 signatureSizeLimit = 8 * 1024;
+
 // Starts a child that must keep running after the updater has ended: it gets
 // no parent and is never deleted once started, since deleting it would end it.
 // One still coming up after the wait is left alone for the same reason.
@@ -347,6 +352,8 @@ bool UpdateControl::packetMatches(const QString &path, const QByteArray &expecte
     const QByteArray actual = fileMd5(path);
     if (actual == expected)
         return true;
+    // Fetched afresh next time: resuming would keep the wrong bytes.
+    DownloadControl::discardPartialFile(path);
     qDebug() << mismatchLine;
     qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
              << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
@@ -389,7 +396,11 @@ void UpdateControl::beginDownload()
     // A coordinator that refuses to start without a word (the target cannot
     // be created, or it is still busy) would leave the update waiting for ever.
     sizeQueryFailed = false;
-    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount) &&
+    const qint64 sizeLimit = stage == DownloadingConfig            ? configSizeLimit
+                             : stage == DownloadingConfigSignature ? signatureSizeLimit
+                                                                   : -1;
+    // A refused size costs a restart, like a configuration that cannot be read.
+    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount, sizeLimit) &&
         !sizeQueryFailed) {
         qDebug() << "start download failed" << downloadTarget;
         emit reStartUpdateSignal();

@@ -524,12 +524,10 @@ bool ReleaseBuilder::verify()
         updaterSums.insert(it.key(), fileMd5(it.value()));
     if (!m_options.signingKeyFile.isEmpty()) {
         // The updater's own check, with the public key the updaters trust.
-        QFile document(configuration);
-        QFile signature(m_releaseFolder + QLatin1Char('/') + signatureName());
         QString reason;
-        if (!document.open(QIODevice::ReadOnly) || !signature.open(QIODevice::ReadOnly) ||
-            !ConfigSignature::verify(document.readAll(), signature.readAll(),
-                                     m_signingKey->publicKeyText(), &reason))
+        if (!ConfigSignature::verifyFiles(configuration,
+                                          m_releaseFolder + QLatin1Char('/') + signatureName(),
+                                          m_signingKey->publicKeyText(), &reason))
             return fail(QStringLiteral("verification failed, nothing was published: the "
                                        "signature does not hold: %1")
                             .arg(reason));

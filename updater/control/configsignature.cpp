@@ -1,5 +1,6 @@
 #include "control/configsignature.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
 #include <sodium.h>
@@ -56,4 +57,17 @@ bool ConfigSignature::verify(const QByteArray &document, const QByteArray &signa
     }
     *reason = QStringLiteral("no trusted key made this signature of this configuration");
     return false;
+}
+
+bool ConfigSignature::verifyFiles(const QString &documentPath, const QString &signaturePath,
+                                  const QString &trustedKeys, QString *reason)
+{
+    QFile document(documentPath);
+    QFile signature(signaturePath);
+    if (!document.open(QIODevice::ReadOnly) || !signature.open(QIODevice::ReadOnly)) {
+        *reason =
+            QStringLiteral("cannot read %1").arg(document.isOpen() ? signaturePath : documentPath);
+        return false;
+    }
+    return verify(document.readAll(), signature.readAll(), trustedKeys, reason);
 }

@@ -23,6 +23,10 @@ public:
     // it is; otherwise `*reason` says why not.
     static bool verify(const QByteArray &document, const QByteArray &signatureFile,
                        const QString &trustedKeys, QString *reason);
+    // verify() over the contents of two files; a file that cannot be read is
+    // a reason too.
+    static bool verifyFiles(const QString &documentPath, const QString &signaturePath,
+                            const QString &trustedKeys, QString *reason);
 
     static const int signatureSize = 64;
 };

@@ -1,6 +1,7 @@
 #include "control/updatecontrol.h"
 
 #include "control/configsignature.h"
+#include "control/deployment.h"
 #include "download/downloadcontrol.h"
 #include "package/bsdiffcontrol.h"
 #include "package/uncompress.h"
@@ -14,7 +15,6 @@
 
 #include <QDebug>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonValue>
 #include <QProcess>
@@ -26,57 +26,6 @@ namespace {
 // announced files are refused before a byte of them is fetched.
 const qint64 configSizeLimit = 4 * 1024 * 1024;
 const qint64 signatureSizeLimit = 8 * 1024;
-
-// Starts a child that must keep running after the updater has ended: it gets
-// no parent and is never deleted once started, since deleting it would end it.
-// One still coming up after the wait is left alone for the same reason.
-bool startOutlivingProcess(const QString &program, const QStringList &arguments, QString *errorText)
-{
-    // A downloaded or copied program may carry no execute permission here.
-    Platform::makeExecutable(program);
-    auto *process = new QProcess;
-    Platform::prepareOutlivingProcess(*process);
-    process->start(program, arguments, QIODevice::ReadWrite);
-    if (process->waitForStarted(30000))
-        return true;
-    *errorText = process->errorString();
-    if (process->state() == QProcess::NotRunning)
-        delete process;
-    return false;
-}
-
-// The files below `folder`, in its sub-folders too: no links, no hidden files.
-QFileInfoList plainFilesBelow(const QString &folder)
-{
-    QFileInfoList files;
-    if (!QDir(folder).exists())
-        return files;
-    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        files.append(it.fileInfo());
-    }
-    return files;
-}
-
-// The first half of replacing a copy that differs: clear its read-only
-// attribute and delete it; a failure is logged and the copy moved aside later.
-void deleteStaleCopy(const QString &copy, const char *deleteFailedText, const QString &logItem)
-{
-    Platform::clearReadOnly(copy);
-    if (QFileInfo::exists(copy) && !QFile::remove(copy))
-        qDebug() << deleteFailedText << logItem;
-}
-
-// Copies never overwrite: a target that is still there is moved aside to its
-// name + ".bak" first. A leftover ".bak" makes both the move and the copy fail.
-bool moveAsideAndCopy(const QString &source, const QString &target, const char *renameFailedText,
-                      const QString &logItem)
-{
-    if (QFileInfo::exists(target) && !QFile::rename(target, target + QStringLiteral(".bak")))
-        qDebug() << renameFailedText << logItem;
-    return QFile::copy(source, target);
-}
 } // namespace
 
 UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
@@ -241,17 +190,8 @@ void UpdateControl::beginConfigSignatureDownload()
 
 bool UpdateControl::configSignatureHolds()
 {
-    QFile configuration(configFilePath);
-    QFile signature(configSignaturePath);
-    if (!configuration.open(QIODevice::ReadOnly) || !signature.open(QIODevice::ReadOnly)) {
-        refuseConfiguration(
-            QStringLiteral("cannot read %1")
-                .arg(configuration.isOpen() ? signature.fileName() : configuration.fileName()));
-        return false;
-    }
     QString reason;
-    if (!ConfigSignature::verify(configuration.readAll(), signature.readAll(), trustedKeys,
-                                 &reason)) {
+    if (!ConfigSignature::verifyFiles(configFilePath, configSignaturePath, trustedKeys, &reason)) {
         refuseConfiguration(reason);
         return false;
     }
@@ -630,73 +570,27 @@ void UpdateControl::callTrellim(QString packetPath)
     QThread::msleep(500);
 
     backupPath = QStringLiteral("%1/backup").arg(installPath);
-    QDir backupDir(backupPath);
-    if (backupDir.exists()) {
-        removeFilesWithSuffix(backupPath, QStringLiteral("bak"));
-        if (!backupDir.removeRecursively())
-            qDebug() << "Delete backup path fail";
-    }
-    if (!QDir().mkpath(backupPath))
-        qDebug() << "Create backup path fail";
-
+    const Deployment deployment(installPath, backupPath);
+    deployment.rebuildBackupFolder();
     // The setup program runs from the backup folder, with the run-time it
     // needs, while the installation's own files are replaced. A self-updated
     // copy brought its own and skips this.
-    if (!skipFix) {
-        for (const QString &file : qAsConst(deployFiles)) {
-            if (!backUpFile(file, "del deploy file failed: ", "rename deploy file failed: ")) {
-                retryHandOff(packetPath, "Copy deploy file error:", file);
-                return;
-            }
-        }
-        for (const QString &folder : qAsConst(deployDirs)) {
-            const QString backupFolder = backupPath + QLatin1Char('/') + folder;
-            QDir().mkpath(QFileInfo(backupFolder).path());
-            QDir(backupFolder).removeRecursively();
-            if (!copyDirectory(installPath + QLatin1Char('/') + folder, backupFolder, true)) {
-                retryHandOff(packetPath, "Copy deploy dir error:", folder);
-                return;
-            }
-        }
+    Deployment::Failure failure;
+    if ((!skipFix && (!deployment.deployFiles(deployFiles, &failure) ||
+                      !deployment.deployFolders(deployDirs, &failure))) ||
+        !deployment.backUpModifiedFiles(config.modify, &failure)) {
+        retryHandOff(packetPath, failure);
+        return;
     }
-
-    // The previous version of every file the update changes, in key order.
-    for (auto it = config.modify.cbegin(); it != config.modify.cend(); ++it) {
-        const QString &file = it.key();
-        // A key from the configuration must not reach out of the installation.
-        if (!staysInsideFolder(file)) {
-            qDebug() << "backup file outside the installation skipped:" << file;
-            continue;
-        }
-        if (!backUpFile(file, "del backup file failed: ", "rename backup file failed: ")) {
-            retryHandOff(packetPath, "Copy backup file error :", file);
-            return;
-        }
-    }
-
     removeFilesWithSuffix(packetPath, QStringLiteral("patch"));
     removeFilesWithSuffix(backupPath, QStringLiteral("bak"));
     startTrellim(packetPath);
 }
 
-bool UpdateControl::backUpFile(const QString &name, const char *deleteFailedText,
-                               const char *renameFailedText) const
-{
-    const QString backupCopy = backupPath + QLatin1Char('/') + name;
-    const QString installedCopy = installPath + QLatin1Char('/') + name;
-    QDir().mkpath(QFileInfo(backupCopy).path());
-    // Also skips a file that is missing in both places.
-    if (fileMd5(backupCopy) == fileMd5(installedCopy))
-        return true;
-    deleteStaleCopy(backupCopy, deleteFailedText, name);
-    return moveAsideAndCopy(installedCopy, backupCopy, renameFailedText, name);
-}
-
-void UpdateControl::retryHandOff(const QString &packetPath, const char *failureText,
-                                 const QString &name)
+void UpdateControl::retryHandOff(const QString &packetPath, const Deployment::Failure &failure)
 {
     ++launchFailures;
-    qDebug() << failureText << name;
+    qDebug() << failure.text << failure.name;
     logPermissions(backupPath);
     // Runs nested on this thread; every failure counts, so the limit of
     // failed attempts bounds the depth.
@@ -710,7 +604,7 @@ bool UpdateControl::startHandOff(const char *programText, const QString &program
     qDebug() << programText << program;
     qDebug() << "arguments" << arguments;
     QString errorText;
-    if (startOutlivingProcess(program, arguments, &errorText)) {
+    if (Platform::startOutlivingProcess(program, arguments, &errorText)) {
         qDebug() << startedText;
         emit exitSignal();
         return true;
@@ -735,54 +629,17 @@ void UpdateControl::startTrellim(const QString &packetPath)
 
 bool UpdateControl::copyDirectory(const QString &source, const QString &target, bool compareFirst)
 {
-    if (!QDir(target).exists() && !QDir().mkpath(target))
-        return false;
-    const QFileInfoList entries = QDir(source).entryInfoList(
-        QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo &entry : entries) {
-        const QString targetPath = QDir(target).absoluteFilePath(entry.fileName());
-        if (entry.isDir()) {
-            // Never copy a backup or a self-update folder into another.
-            const QString baseName = entry.baseName();
-            if (baseName == QLatin1String("backup") || baseName == QLatin1String("fixupdate"))
-                continue;
-            if (!copyDirectory(entry.absoluteFilePath(), targetPath, compareFirst))
-                return false;
-            continue;
-        }
-        if (entry.fileName() == QLatin1String("RUVir.txt"))
-            continue;
-        if (compareFirst && QFileInfo::exists(targetPath)) {
-            if (fileMd5(targetPath) == fileMd5(entry.absoluteFilePath()))
-                continue;
-            deleteStaleCopy(targetPath, "del failed: ", targetPath);
-        }
-        if (!moveAsideAndCopy(entry.absoluteFilePath(), targetPath,
-                              "rename failed: ", targetPath)) {
-            qDebug() << "copy failed: " << targetPath;
-            return false;
-        }
-    }
-    return true;
+    return Deployment::copyDirectory(source, target, compareFirst);
 }
 
 void UpdateControl::removeFilesWithSuffix(const QString &folder, const QString &suffix)
 {
-    for (const QFileInfo &file : plainFilesBelow(folder)) {
-        if (file.suffix() == suffix)
-            QFile::remove(file.filePath());
-    }
+    Deployment::removeFilesWithSuffix(folder, suffix);
 }
 
 void UpdateControl::logPermissions(const QString &folder)
 {
-    const QByteArray rule(31, '=');
-    qDebug() << rule.constData() << folder;
-    if (!QDir(folder).exists())
-        return;
-    for (const QFileInfo &file : plainFilesBelow(folder))
-        qDebug() << file.absoluteFilePath() << file.permissions();
-    qDebug() << rule.constData();
+    Deployment::logPermissions(folder);
 }
 
 void UpdateControl::reStartUpdateSlot()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/deployment.h"
 #include "control/packetsumcache.h"
 #include "control/updateconfig.h"
 
@@ -68,17 +69,10 @@ public:
     // installer's sum differs.
     static QString updateErrorText();
 
-    // Copies the folder `source` into `target` recursively; true when every
-    // entry was copied or skipped. A copy never overwrites: a differing target
-    // file is deleted (only when `compareFirst`; an equal one is skipped) and,
-    // if it is still there, moved aside to its name + ".bak". Folders whose
-    // base name is "backup" or "fixupdate" and files named "RUVir.txt" are
-    // not copied.
+    // The deployment's folder operations under the names the hand-off uses
+    // (see Deployment).
     static bool copyDirectory(const QString &source, const QString &target, bool compareFirst);
-    // Removes every plain, visible file below `folder` whose text after the
-    // last "." is exactly `suffix`; links are left alone.
     static void removeFilesWithSuffix(const QString &folder, const QString &suffix);
-    // Logs every file below `folder` with its permissions, for the uploaded log.
     static void logPermissions(const QString &folder);
 
     // Restored into downloadUrl on every restart.
@@ -160,13 +154,9 @@ private:
     // a restart was requested.
     bool checkSelfUpdate();
     void launchSelfUpdate();
-    // Copies installPath/name over backupPath/name unless both already have
-    // the same content; false when the copy fails.
-    bool backUpFile(const QString &name, const char *deleteFailedText,
-                    const char *renameFailedText) const;
     // A copy that prepares the hand-off failed: one more failed attempt, and
     // the whole hand-off is tried again.
-    void retryHandOff(const QString &packetPath, const char *failureText, const QString &name);
+    void retryHandOff(const QString &packetPath, const Deployment::Failure &failure);
     void startTrellim(const QString &packetPath);
     // Starts a program that takes over from this updater (the setup program,
     // the installer, the self-updated copy) with the log lines of its kind;

@@ -138,14 +138,27 @@ bool Platform::clearReadOnly(const QString &path)
 #endif
 }
 
-void Platform::prepareOutlivingProcess(QProcess &process)
+bool Platform::startOutlivingProcess(const QString &program, const QStringList &arguments,
+                                     QString *errorText)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(process)
-#else
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
+    // A downloaded or copied program may carry no execute permission here.
+    makeExecutable(program);
+    auto *process = new QProcess;
+#ifndef Q_OS_WIN
+    // The updater ends right after the start, and here a child that then
+    // writes to a pipe whose reader has gone is killed by SIGPIPE; on Windows
+    // such a write merely fails and the pipes stay.
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
 #endif
+    process->start(program, arguments, QIODevice::ReadWrite);
+    if (process->waitForStarted(30000))
+        return true;
+    *errorText = process->errorString();
+    // One still coming up after the wait is left alone: deleting it would end it.
+    if (process->state() == QProcess::NotRunning)
+        delete process;
+    return false;
 }
 
 bool Platform::openWebPage(const QUrl &url)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QProcess;
 class QTextCodec;
@@ -36,11 +37,12 @@ public:
     // that follows fails, so the owner's read and write rights are added.
     static bool clearReadOnly(const QString &path);
 
-    // Prepares a child that must outlive the updater. The updater ends right
-    // after the start, and here a child that then writes to a pipe whose
-    // reader has gone is killed by SIGPIPE, so its output goes to the null
-    // device; on Windows such a write merely fails and the pipes stay.
-    static void prepareOutlivingProcess(QProcess &process);
+    // Starts a child that must keep running after the updater has ended: it
+    // gets no parent and is never deleted once started, since deleting it
+    // would end it. Waits at most 30 s for the start; false with *errorText
+    // when it did not start.
+    static bool startOutlivingProcess(const QString &program, const QStringList &arguments,
+                                      QString *errorText);
 
     // Opens a web page in the user's default browser.
     static bool openWebPage(const QUrl &url);

@@ -134,11 +134,7 @@ private slots:
         }
         QFile json(fixtures.filePath(QStringLiteral("update.json")));
         QVERIFY(json.open(QIODevice::WriteOnly));
-        for (int i = 0; i < 2000; ++i)
-            json.write(QStringLiteral("{\"file\": \"lib/%1.dll\", \"md5\": \"%2\"},\n")
-                           .arg(i)
-                           .arg(QString::fromLatin1(pattern(i).toHex().left(32)))
-                           .toLatin1());
+        json.write(QByteArray("{\"md5\": \"0123456789abcdef0123456789abcdef\"},\n").repeated(3000));
         json.close();
         nginx = std::make_unique<NginxServer>(fixtures.path());
         // As many servers are set up: JSON compressed for whoever accepts it.
@@ -329,6 +325,8 @@ private slots:
                              << "The download file  is not found,please check the download url";
         QTest::newRow("stall") << "stall"
                                << "The connection timeout,please check the download url";
+        // Asked again with back-off before the size query gives up.
+        QTest::newRow("503 through every retry") << "busy" << DownloadThread::busyText();
         QTest::newRow("eleven redirects") << "redirects 11" << DownloadThread::hijackMessage();
         // -1 once passed for the failure value, other negative sizes made
         // malformed ranges, and huge ones overflowed the range arithmetic.
@@ -364,6 +362,10 @@ private slots:
         } else if (kind == "stall") {
             route.stall = true;
             server.setRoute(QStringLiteral("/f"), route);
+        } else if (kind == "busy") {
+            route.status = 503;
+            route.headers = {{"Retry-After", "0"}};
+            server.setRoute(QStringLiteral("/f"), route);
         } else if (kind.startsWith("length ")) {
             route.body = "body";
             route.headContentLength = false;
@@ -398,6 +400,8 @@ private slots:
         }
         QVERIFY(!QFile::exists(target));
         QVERIFY(rangesSeen(server, QStringLiteral("/f")).isEmpty());
+        if (kind == "busy")
+            QCOMPARE(server.requests().size(), 1 + DownloadThread::busyRetries);
         // Whatever ended the size query, nothing follows it.
         QTest::qWait(shortTimeout);
         QCOMPARE(outcome.finished.size() + outcome.error.size() + outcome.sizeError.size(), 1);
@@ -555,23 +559,20 @@ private slots:
             route.headers = {{"Retry-After", "0"}};
             break;
         case NginxConnectionLimit:
-            route.body = pattern(3 * 1024 * 1024);
+            route.body = pattern(1024 * 1024 + 3); // the fixture nginx serves
             announcedSize = route.body.size();
             break;
         }
         server.setRoute(QStringLiteral("/f"), route);
         QString url = server.url(QStringLiteral("/f")).toString();
         // Four connections at a time, each slowed so that the six overlap.
-        NginxServer limitedNginx(targets.path());
+        NginxServer limitedNginx(fixtures.path());
         if (misbehaviour == NginxConnectionLimit) {
-            QFile served(targets.filePath(QStringLiteral("limited")));
-            QVERIFY(served.open(QIODevice::WriteOnly) && served.write(route.body) > 0);
-            served.close();
             limitedNginx.setExtraHttpConfig(
                 "limit_conn_zone $binary_remote_addr zone=peraddress:1m;");
-            limitedNginx.setExtraServerConfig("limit_conn peraddress 4; limit_rate 512k;");
+            limitedNginx.setExtraServerConfig("limit_conn peraddress 4; limit_rate 128k;");
             QVERIFY2(limitedNginx.start(), qPrintable(limitedNginx.errorString()));
-            url = limitedNginx.url(QStringLiteral("/limited")).toString();
+            url = limitedNginx.url(QStringLiteral("/1048579")).toString();
         }
         DownloadControl control;
         // nginx sends a slowed answer in bursts, with pauses longer than the window.

@@ -1,4 +1,4 @@
-#include "packagercommandline.h"
+#include "packager/packagercommandline.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "releaseconfiguration.h"
+#include "releasecontract/releaseconfiguration.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -18,6 +18,10 @@ class ReleaseVerifier
 public:
     ReleaseVerifier(const QString &releaseFolder, const QString &workFolder);
 
+    // The signature file holds for the configuration under the public key,
+    // by the updater's own check.
+    bool verifySignature(const QString &configPath, const QString &signaturePath,
+                         const QString &publicKey);
     // The configuration gives the release class exactly these values.
     bool verifyConfiguration(const QString &configPath, const QString &osTag,
                              const ReleaseConfiguration::ReleaseClass &expected);

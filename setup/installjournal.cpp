@@ -1,8 +1,8 @@
-#include "installjournal.h"
+#include "setup/installjournal.h"
 
-#include "setupplatform.h"
-#include "shared/filemd5.h"
-#include "shared/relativepath.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/relativepath.h"
+#include "setup/setupplatform.h"
 
 #include <QDebug>
 #include <QDir>

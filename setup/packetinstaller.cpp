@@ -1,7 +1,8 @@
-#include "packetinstaller.h"
+#include "setup/packetinstaller.h"
 
-#include "setupplatform.h"
-#include "shared/filemd5.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/releaselayout.h"
+#include "setup/setupplatform.h"
 
 #include <QDebug>
 #include <QDir>
@@ -11,7 +12,8 @@
 
 PacketInstaller::PacketInstaller(const QString &packetPath, const QString &installPath)
     : packetPath(packetPath), installPath(installPath),
-      backupPath(installPath + QStringLiteral("/backup")), journal(installPath)
+      backupPath(installPath + QLatin1Char('/') + ReleaseLayout::backupFolder()),
+      journal(installPath)
 {}
 
 bool PacketInstaller::install()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "installjournal.h"
+#include "setup/installjournal.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,6 @@
-#include "setupplatform.h"
+#include "setup/setupplatform.h"
+
+#include "releasecontract/releaselayout.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,7 +24,7 @@ namespace {
 bool isUpdaterName(const QString &name)
 {
     return name.compare(QLatin1String("update"), Qt::CaseInsensitive) == 0 ||
-           name.compare(QLatin1String("update.exe"), Qt::CaseInsensitive) == 0;
+           name.compare(ReleaseLayout::updaterProgram(), Qt::CaseInsensitive) == 0;
 }
 
 #ifdef Q_OS_WIN

@@ -1,9 +1,9 @@
-#include "control/configsignature.h"
-#include "control/updateconfig.h"
 #include "package/bspatch.h"
+#include "packager/releasebuilder.h"
+#include "packager/releaseoptions.h"
 #include "packagertrees.h"
-#include "releasebuilder.h"
-#include "releaseoptions.h"
+#include "releasecontract/configsignature.h"
+#include "releasecontract/updateconfig.h"
 
 #include <QDir>
 #include <QFile>

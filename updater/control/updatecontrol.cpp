@@ -1,17 +1,18 @@
 #include "control/updatecontrol.h"
 
-#include "control/configsignature.h"
 #include "control/deployment.h"
 #include "download/downloadcontrol.h"
 #include "package/bsdiffcontrol.h"
 #include "package/uncompress.h"
 #include "platform/platform.h"
+#include "releasecontract/configsignature.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/logfolder.h"
+#include "releasecontract/relativepath.h"
+#include "releasecontract/releaselayout.h"
+#include "releasecontract/wrappedpath.h"
 #include "shared/connectchecked.h"
-#include "shared/filemd5.h"
-#include "shared/logfolder.h"
-#include "shared/relativepath.h"
 #include "shared/vendorconfig.h"
-#include "shared/wrappedpath.h"
 
 #include <QDebug>
 #include <QDir>
@@ -36,7 +37,7 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
     deployFiles << QStringLiteral("Qt5Core.dll") << QStringLiteral("Qt5Network.dll")
                 << QStringLiteral("Qt5Widgets.dll") << QStringLiteral("msvcr120.dll")
                 << QStringLiteral("msvcp120.dll") << QStringLiteral("Qt5Gui.dll")
-                << QStringLiteral("Qt5Svg.dll") << QStringLiteral("Trellim.exe");
+                << QStringLiteral("Qt5Svg.dll") << ReleaseLayout::setupProgram();
     deployDirs << QStringLiteral("imageformats") << QStringLiteral("iconengines")
                << QStringLiteral("platforms");
 
@@ -255,7 +256,7 @@ bool UpdateControl::checkSelfUpdate()
     for (const QJsonValue &usedVersion : qAsConst(config.fixUpdateUesedVersion)) {
         if (usedVersion.toString() != version)
             continue;
-        fixUpdateDir = installPath + QStringLiteral("/fixupdate");
+        fixUpdateDir = installPath + QLatin1Char('/') + ReleaseLayout::selfUpdateFolder();
         QDir().mkpath(fixUpdateDir);
         if (useFoundPacket(config.fixUpdatePacketMd5, &fixUpdatePacketPath, FixPacketReady))
             return true;
@@ -277,7 +278,7 @@ void UpdateControl::launchSelfUpdate()
         return;
     }
     // The copy skips the self-update check and appends to this run's log.
-    const QString program = fixUpdateDir + QStringLiteral("/update.exe");
+    const QString program = fixUpdateDir + QLatin1Char('/') + ReleaseLayout::updaterProgram();
     const QStringList arguments{QStringLiteral("-skipfix"), version, configUrl,
                                 WrappedPath::wrap(installPath), logFileName};
     if (!startHandOff("updateProcess", program, arguments, "start update",
@@ -377,13 +378,9 @@ void UpdateControl::beginUncompress()
     emit changeLabelTextSignal(tr("Updating program"));
     uncompress->archivePath = currentPacketPath;
     uncompress->targetDir = updateDir;
-    // A packet "name.ext" unpacks into the folder "name" beside it, whatever
-    // the length of its extension. A name that is all extension (".pak")
-    // names the packet itself, never the whole work folder.
     const QFileInfo packet(currentPacketPath);
-    const QString folderName =
-        packet.completeBaseName().isEmpty() ? packet.fileName() : packet.completeBaseName();
-    outUncompressFilesPath = packet.path() + QLatin1Char('/') + folderName;
+    outUncompressFilesPath =
+        packet.path() + QLatin1Char('/') + ReleaseLayout::packetFolderName(packet.fileName());
     qDebug() << "outUncompressFilesPath" << outUncompressFilesPath;
     uncompress->uncompressPacket();
 }
@@ -569,7 +566,7 @@ void UpdateControl::callTrellim(QString packetPath)
     }
     QThread::msleep(500);
 
-    backupPath = QStringLiteral("%1/backup").arg(installPath);
+    backupPath = installPath + QLatin1Char('/') + ReleaseLayout::backupFolder();
     const Deployment deployment(installPath, backupPath);
     deployment.rebuildBackupFolder();
     // The setup program runs from the backup folder, with the run-time it
@@ -582,7 +579,7 @@ void UpdateControl::callTrellim(QString packetPath)
         retryHandOff(packetPath, failure);
         return;
     }
-    removeFilesWithSuffix(packetPath, QStringLiteral("patch"));
+    removeFilesWithSuffix(packetPath, ReleaseLayout::patchSuffix());
     removeFilesWithSuffix(backupPath, QStringLiteral("bak"));
     startTrellim(packetPath);
 }
@@ -616,8 +613,9 @@ bool UpdateControl::startHandOff(const char *programText, const QString &program
 void UpdateControl::startTrellim(const QString &packetPath)
 {
     // A self-updated copy starts the setup program that came with it.
-    const QString program = skipFix ? installPath + QStringLiteral("/fixupdate/Trellim.exe")
-                                    : backupPath + QStringLiteral("/Trellim.exe");
+    const QString folder =
+        skipFix ? installPath + QLatin1Char('/') + ReleaseLayout::selfUpdateFolder() : backupPath;
+    const QString program = folder + QLatin1Char('/') + ReleaseLayout::setupProgram();
     const QStringList arguments{WrappedPath::wrap(installPath), WrappedPath::wrap(packetPath),
                                 logFileName, QFileInfo(configFilePath).fileName(), version};
     if (startHandOff("program", program, arguments, "start Trellim success",

@@ -2,7 +2,7 @@
 
 #include "control/deployment.h"
 #include "control/packetsumcache.h"
-#include "control/updateconfig.h"
+#include "releasecontract/updateconfig.h"
 
 #include <QObject>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "startup/startup.h"
 
 #include "platform/platform.h"
-#include "shared/logfolder.h"
+#include "releasecontract/logfolder.h"
+#include "releasecontract/wrappedpath.h"
 #include "shared/startupvalues.h"
-#include "shared/wrappedpath.h"
 #include "startup/logsink.h"
 #include "window/updatewidget.h"
 

@@ -1,7 +1,7 @@
 #include "controltestfixture.h"
 
-#include "control/configsignature.h"
 #include "nginxserver.h"
+#include "releasecontract/configsignature.h"
 #include "testhttpserver.h"
 #include "updatesandbox.h"
 

@@ -2,7 +2,7 @@
 
 #include "logcapture.h"
 #include "recordingtool.h"
-#include "shared/patchentry.h"
+#include "releasecontract/patchentry.h"
 
 #include <QByteArray>
 #include <QMap>

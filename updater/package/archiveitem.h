@@ -4,12 +4,14 @@
 #include <QFileDevice>
 #include <QString>
 
-// One item of a packet: a folder, or a file whose bytes come from sourcePath.
+namespace Lib7z {
+
+// One item of an archive to write: a folder, or a file whose bytes come from sourcePath.
 // The time and the permissions are stored with it, and the updater's
 // extraction puts them on the unpacked item.
-struct PacketItem
+struct ArchiveItem
 {
-    QString name;       // path inside the packet, "/"-separated
+    QString name;       // path inside the archive, "/"-separated
     QString sourcePath; // empty for a folder
     qint64 size = 0;
     QDateTime modified; // none stored when invalid
@@ -17,7 +19,9 @@ struct PacketItem
 
     bool isFolder() const { return sourcePath.isEmpty(); }
 
-    static PacketItem folder(const QString &name);
+    static ArchiveItem folder(const QString &name);
     // A file with its own time and permissions.
-    static PacketItem file(const QString &name, const QString &sourcePath);
+    static ArchiveItem file(const QString &name, const QString &sourcePath);
 };
+
+} // namespace Lib7z

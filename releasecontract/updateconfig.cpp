@@ -1,4 +1,6 @@
-#include "control/updateconfig.h"
+#include "releasecontract/updateconfig.h"
+
+#include "releasecontract/configkeys.h"
 
 #include <QDebug>
 #include <QFile>
@@ -43,10 +45,10 @@ bool UpdateConfig::getFixUpdateInfo(const QString &osTag)
     fixUpdatePacketUrl.clear();
     if (isObject) {
         const QJsonObject packet =
-            root.value(osTag).toObject().value(QStringLiteral("fixUpdatePacket")).toObject();
-        fixUpdatePacketMd5 = bytesOf(packet.value(QStringLiteral("fixUpdatePacketMd5")));
-        fixUpdatePacketUrl = packet.value(QStringLiteral("fixUpdatePacketUrl")).toString();
-        fixUpdateUesedVersion = packet.value(QStringLiteral("fixUpdateUesedVersion")).toArray();
+            root.value(osTag).toObject().value(ConfigKeys::fixUpdatePacket).toObject();
+        fixUpdatePacketMd5 = bytesOf(packet.value(ConfigKeys::fixUpdatePacketMd5));
+        fixUpdatePacketUrl = packet.value(ConfigKeys::fixUpdatePacketUrl).toString();
+        fixUpdateUesedVersion = packet.value(ConfigKeys::fixUpdateUesedVersion).toArray();
     }
     qDebug() << "fixUpdatePacketMd5" << fixUpdatePacketMd5;
     qDebug() << "fixUpdatePacketUrl" << fixUpdatePacketUrl;
@@ -65,8 +67,8 @@ bool UpdateConfig::getInstallerInfo(const QString &osTag)
     installerUrl.clear();
     if (isObject) {
         const QJsonObject release = root.value(osTag).toObject();
-        installerMd5 = bytesOf(release.value(QStringLiteral("installerMd5")));
-        installerUrl = release.value(QStringLiteral("installerUrl")).toString();
+        installerMd5 = bytesOf(release.value(ConfigKeys::installerMd5));
+        installerUrl = release.value(ConfigKeys::installerUrl).toString();
         qDebug() << "installerMd5:" << installerMd5;
         qDebug() << "installerUrl:" << installerUrl;
     }
@@ -88,26 +90,24 @@ bool UpdateConfig::getPartialPacketInfo(const QString &osTag, const QString &ver
     if (isObject) {
         const QJsonObject packets = root.value(osTag)
                                         .toObject()
-                                        .value(QStringLiteral("partialPacket"))
+                                        .value(ConfigKeys::partialPacket)
                                         .toObject()
                                         .value(version)
                                         .toObject();
-        partialPacketMd5 = bytesOf(packets.value(QStringLiteral("partialPacketMd5")));
-        partialPacketUrl = packets.value(QStringLiteral("partialPacketUrl")).toString();
-        replacePacketMd5 = bytesOf(packets.value(QStringLiteral("replacePacketMd5")));
-        replacePacketUrl = packets.value(QStringLiteral("replacePacketUrl")).toString();
+        partialPacketMd5 = bytesOf(packets.value(ConfigKeys::partialPacketMd5));
+        partialPacketUrl = packets.value(ConfigKeys::partialPacketUrl).toString();
+        replacePacketMd5 = bytesOf(packets.value(ConfigKeys::replacePacketMd5));
+        replacePacketUrl = packets.value(ConfigKeys::replacePacketUrl).toString();
 
-        const QJsonObject patch = packets.value(QStringLiteral("modify"))
-                                      .toObject()
-                                      .value(QStringLiteral("patch"))
-                                      .toObject();
+        const QJsonObject patch =
+            packets.value(ConfigKeys::modify).toObject().value(ConfigKeys::patch).toObject();
         // The object's keys come sorted, whatever the order in the document.
         for (auto it = patch.constBegin(); it != patch.constEnd(); ++it) {
             const QJsonObject file = it.value().toObject();
             PatchEntry entry;
-            entry.oldFileMd5 = bytesOf(file.value(QStringLiteral("oldFileMd5")));
-            entry.newFileMd5 = bytesOf(file.value(QStringLiteral("newFileMd5")));
-            entry.filePatch = file.value(QStringLiteral("filePatch")).toString();
+            entry.oldFileMd5 = bytesOf(file.value(ConfigKeys::oldFileMd5));
+            entry.newFileMd5 = bytesOf(file.value(ConfigKeys::newFileMd5));
+            entry.filePatch = file.value(ConfigKeys::filePatch).toString();
             modify.insert(it.key(), entry);
         }
     }

@@ -1,6 +1,6 @@
-#include "shared/logfolder.h"
+#include "releasecontract/logfolder.h"
 
-#include "shared/applicationdataroot.h"
+#include "releasecontract/applicationdataroot.h"
 
 #include <QSettings>
 #include <QStandardPaths>

@@ -1,4 +1,4 @@
-#include "control/configsignature.h"
+#include "releasecontract/configsignature.h"
 
 #include <QFile>
 #include <QRegularExpression>

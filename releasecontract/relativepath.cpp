@@ -1,4 +1,4 @@
-#include "shared/relativepath.h"
+#include "releasecontract/relativepath.h"
 
 #include <QStringList>
 

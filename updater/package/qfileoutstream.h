@@ -8,6 +8,8 @@
 #include <QFileDevice>
 #include <QPointer>
 
+namespace Lib7z {
+
 // Where the library writes an archive: a file opened for writing that someone
 // else owns. The 7z writer seeks back to fill in the start header at the end.
 class QFileOutStream final : public IOutStream, public CMyUnknownImp
@@ -27,3 +29,5 @@ private:
 
     QPointer<QFileDevice> m_file;
 };
+
+} // namespace Lib7z

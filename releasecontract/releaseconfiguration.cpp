@@ -1,4 +1,6 @@
-#include "releaseconfiguration.h"
+#include "releasecontract/releaseconfiguration.h"
+
+#include "releasecontract/configkeys.h"
 
 #include <QFile>
 #include <QHash>
@@ -56,47 +58,47 @@ bool ReleaseConfiguration::load(const QString &path)
 void ReleaseConfiguration::setReleaseClass(const QString &osTag, const ReleaseClass &values)
 {
     QJsonObject releaseClass = m_document.value(osTag).toObject();
-    releaseClass.insert(QStringLiteral("installerMd5"), QString::fromLatin1(values.installer.md5));
-    releaseClass.insert(QStringLiteral("installerUrl"), values.installer.url);
+    releaseClass.insert(ConfigKeys::installerMd5, QString::fromLatin1(values.installer.md5));
+    releaseClass.insert(ConfigKeys::installerUrl, values.installer.url);
 
-    QJsonArray selfUpdateFor = releaseClass.value(QStringLiteral("fixUpdatePacket"))
+    QJsonArray selfUpdateFor = releaseClass.value(ConfigKeys::fixUpdatePacket)
                                    .toObject()
-                                   .value(QStringLiteral("fixUpdateUesedVersion"))
+                                   .value(ConfigKeys::fixUpdateUesedVersion)
                                    .toArray();
     for (const QString &version : values.selfUpdateFor) {
         if (!selfUpdateFor.contains(version))
             selfUpdateFor.append(version);
     }
     releaseClass.insert(
-        QStringLiteral("fixUpdatePacket"),
+        ConfigKeys::fixUpdatePacket,
         QJsonObject{
-            {QStringLiteral("fixUpdatePacketMd5"), QString::fromLatin1(values.selfUpdate.md5)},
-            {QStringLiteral("fixUpdatePacketUrl"), values.selfUpdate.url},
-            {QStringLiteral("fixUpdateUesedVersion"), selfUpdateFor},
+            {ConfigKeys::fixUpdatePacketMd5, QString::fromLatin1(values.selfUpdate.md5)},
+            {ConfigKeys::fixUpdatePacketUrl, values.selfUpdate.url},
+            {ConfigKeys::fixUpdateUesedVersion, selfUpdateFor},
         });
 
-    QJsonObject partialPackets = releaseClass.value(QStringLiteral("partialPacket")).toObject();
+    QJsonObject partialPackets = releaseClass.value(ConfigKeys::partialPacket).toObject();
     for (const Update &update : values.updates) {
         QJsonObject patches;
         for (auto it = update.patches.constBegin(); it != update.patches.constEnd(); ++it) {
             patches.insert(it.key(),
                            QJsonObject{
-                               {QStringLiteral("filePatch"), it->filePatch},
-                               {QStringLiteral("oldFileMd5"), QString::fromLatin1(it->oldFileMd5)},
-                               {QStringLiteral("newFileMd5"), QString::fromLatin1(it->newFileMd5)},
+                               {ConfigKeys::filePatch, it->filePatch},
+                               {ConfigKeys::oldFileMd5, QString::fromLatin1(it->oldFileMd5)},
+                               {ConfigKeys::newFileMd5, QString::fromLatin1(it->newFileMd5)},
                            });
         }
         partialPackets.insert(
             update.oldVersion,
             QJsonObject{
-                {QStringLiteral("partialPacketMd5"), QString::fromLatin1(update.partial.md5)},
-                {QStringLiteral("partialPacketUrl"), update.partial.url},
-                {QStringLiteral("replacePacketMd5"), QString::fromLatin1(update.replace.md5)},
-                {QStringLiteral("replacePacketUrl"), update.replace.url},
-                {QStringLiteral("modify"), QJsonObject{{QStringLiteral("patch"), patches}}},
+                {ConfigKeys::partialPacketMd5, QString::fromLatin1(update.partial.md5)},
+                {ConfigKeys::partialPacketUrl, update.partial.url},
+                {ConfigKeys::replacePacketMd5, QString::fromLatin1(update.replace.md5)},
+                {ConfigKeys::replacePacketUrl, update.replace.url},
+                {ConfigKeys::modify, QJsonObject{{ConfigKeys::patch, patches}}},
             });
     }
-    releaseClass.insert(QStringLiteral("partialPacket"), partialPackets);
+    releaseClass.insert(ConfigKeys::partialPacket, partialPackets);
     m_document.insert(osTag, releaseClass);
 }
 
@@ -110,7 +112,7 @@ QStringList ReleaseConfiguration::keptEntries(const QStringList &writtenOsTags,
             continue;
         }
         QStringList versions =
-            it.value().toObject().value(QStringLiteral("partialPacket")).toObject().keys();
+            it.value().toObject().value(ConfigKeys::partialPacket).toObject().keys();
         for (const QString &version : writtenVersions)
             versions.removeAll(version);
         if (!versions.isEmpty())

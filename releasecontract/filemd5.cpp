@@ -1,4 +1,4 @@
-#include "shared/filemd5.h"
+#include "releasecontract/filemd5.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "shared/logline.h"
+#include "releasecontract/logline.h"
 
 #include <QFile>
 #include <QTextStream>

@@ -1,4 +1,4 @@
-#include "shared/applicationdataroot.h"
+#include "releasecontract/applicationdataroot.h"
 
 #include <QDir>
 #include <QFileInfo>

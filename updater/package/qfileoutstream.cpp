@@ -1,8 +1,10 @@
-#include "qfileoutstream.h"
+#include "package/qfileoutstream.h"
 
 #include "package/seektarget.h"
 
 #include <limits>
+
+namespace Lib7z {
 
 QFileOutStream::QFileOutStream(QFileDevice *file) : m_file(file) {}
 
@@ -25,8 +27,7 @@ Z7_COM7F_IMF(QFileOutStream::Seek(Int64 offset, UInt32 seekOrigin, UInt64 *newPo
     if (!m_file)
         return E_FAIL;
     qint64 target = 0;
-    const HRESULT reached =
-        Lib7z::seekTarget(offset, seekOrigin, m_file->pos(), m_file->size(), &target);
+    const HRESULT reached = seekTarget(offset, seekOrigin, m_file->pos(), m_file->size(), &target);
     if (reached != S_OK)
         return reached;
     // A file may be sought past its end; writing there fills the gap.
@@ -43,3 +44,5 @@ Z7_COM7F_IMF(QFileOutStream::SetSize(UInt64 newSize))
         return E_FAIL;
     return m_file->resize(qint64(newSize)) ? S_OK : E_FAIL;
 }
+
+} // namespace Lib7z

@@ -1,6 +1,6 @@
-#include "signingkey.h"
+#include "releasecontract/signingkey.h"
 
-#include "control/configsignature.h"
+#include "releasecontract/configsignature.h"
 
 #include <QDir>
 #include <QFile>

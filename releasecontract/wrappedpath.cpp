@@ -1,4 +1,4 @@
-#include "shared/wrappedpath.h"
+#include "releasecontract/wrappedpath.h"
 
 #include <QStringList>
 

@@ -1,5 +1,5 @@
-#include "control/updateconfig.h"
 #include "logcapture.h"
+#include "releasecontract/updateconfig.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,10 +1,12 @@
-#include "packetitem.h"
+#include "package/archiveitem.h"
 
 #include <QFileInfo>
 
-PacketItem PacketItem::folder(const QString &name)
+namespace Lib7z {
+
+ArchiveItem ArchiveItem::folder(const QString &name)
 {
-    PacketItem item;
+    ArchiveItem item;
     item.name = name;
     item.permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                        QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser |
@@ -13,10 +15,10 @@ PacketItem PacketItem::folder(const QString &name)
     return item;
 }
 
-PacketItem PacketItem::file(const QString &name, const QString &sourcePath)
+ArchiveItem ArchiveItem::file(const QString &name, const QString &sourcePath)
 {
     const QFileInfo info(sourcePath);
-    PacketItem item;
+    ArchiveItem item;
     item.name = name;
     item.sourcePath = sourcePath;
     item.size = info.size();
@@ -24,3 +26,5 @@ PacketItem PacketItem::file(const QString &name, const QString &sourcePath)
     item.permissions = info.permissions();
     return item;
 }
+
+} // namespace Lib7z

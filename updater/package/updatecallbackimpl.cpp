@@ -1,10 +1,12 @@
-#include "packetupdatecallback.h"
+#include "package/updatecallbackimpl.h"
 
 #include "CPP/Windows/PropVariant.h"
 #include "package/qiodeviceinstream.h"
 
 #include <QFile>
 #include <memory>
+
+namespace Lib7z {
 
 namespace {
 
@@ -16,7 +18,7 @@ const UInt32 windowsDirectory = 0x10;
 const UInt32 unixRegularFile = 0100000;
 const UInt32 unixDirectory = 0040000;
 
-UInt32 attributes(const PacketItem &item)
+UInt32 attributes(const ArchiveItem &item)
 {
     static const struct
     {
@@ -53,20 +55,20 @@ FILETIME fileTime(const QDateTime &time)
 
 } // namespace
 
-PacketUpdateCallback::PacketUpdateCallback(const QVector<PacketItem> &items) : m_items(items) {}
+UpdateCallbackImpl::UpdateCallbackImpl(const QVector<ArchiveItem> &items) : m_items(items) {}
 
-Z7_COM7F_IMF(PacketUpdateCallback::SetTotal(UInt64))
+Z7_COM7F_IMF(UpdateCallbackImpl::SetTotal(UInt64))
 {
     return S_OK;
 }
 
-Z7_COM7F_IMF(PacketUpdateCallback::SetCompleted(const UInt64 *))
+Z7_COM7F_IMF(UpdateCallbackImpl::SetCompleted(const UInt64 *))
 {
     return S_OK;
 }
 
-Z7_COM7F_IMF(PacketUpdateCallback::GetUpdateItemInfo(UInt32, Int32 *newData, Int32 *newProps,
-                                                     UInt32 *indexInArchive))
+Z7_COM7F_IMF(UpdateCallbackImpl::GetUpdateItemInfo(UInt32, Int32 *newData, Int32 *newProps,
+                                                   UInt32 *indexInArchive))
 {
     // Every item is new: packets are always written from scratch.
     if (newData)
@@ -78,11 +80,11 @@ Z7_COM7F_IMF(PacketUpdateCallback::GetUpdateItemInfo(UInt32, Int32 *newData, Int
     return S_OK;
 }
 
-Z7_COM7F_IMF(PacketUpdateCallback::GetProperty(UInt32 index, PROPID propID, PROPVARIANT *value))
+Z7_COM7F_IMF(UpdateCallbackImpl::GetProperty(UInt32 index, PROPID propID, PROPVARIANT *value))
 {
     if (index >= UInt32(m_items.size()))
         return E_INVALIDARG;
-    const PacketItem &item = m_items.at(int(index));
+    const ArchiveItem &item = m_items.at(int(index));
     NWindows::NCOM::CPropVariant property;
     switch (propID) {
     case kpidPath:
@@ -110,32 +112,32 @@ Z7_COM7F_IMF(PacketUpdateCallback::GetProperty(UInt32 index, PROPID propID, PROP
     return property.Detach(value);
 }
 
-Z7_COM7F_IMF(PacketUpdateCallback::GetStream(UInt32 index, ISequentialInStream **inStream))
+Z7_COM7F_IMF(UpdateCallbackImpl::GetStream(UInt32 index, ISequentialInStream **inStream))
 {
     return openStream(index, inStream);
 }
 
-Z7_COM7F_IMF(PacketUpdateCallback::SetOperationResult(Int32))
+Z7_COM7F_IMF(UpdateCallbackImpl::SetOperationResult(Int32))
 {
     return S_OK;
 }
 
-Z7_COM7F_IMF(PacketUpdateCallback::GetStream2(UInt32 index, ISequentialInStream **inStream, UInt32))
+Z7_COM7F_IMF(UpdateCallbackImpl::GetStream2(UInt32 index, ISequentialInStream **inStream, UInt32))
 {
     return openStream(index, inStream);
 }
 
-Z7_COM7F_IMF(PacketUpdateCallback::ReportOperation(UInt32, UInt32, UInt32))
+Z7_COM7F_IMF(UpdateCallbackImpl::ReportOperation(UInt32, UInt32, UInt32))
 {
     return S_OK;
 }
 
-HRESULT PacketUpdateCallback::openStream(UInt32 index, ISequentialInStream **stream)
+HRESULT UpdateCallbackImpl::openStream(UInt32 index, ISequentialInStream **stream)
 {
     *stream = nullptr;
     if (index >= UInt32(m_items.size()))
         return E_INVALIDARG;
-    const PacketItem &item = m_items.at(int(index));
+    const ArchiveItem &item = m_items.at(int(index));
     if (item.isFolder())
         return S_OK;
     auto file = std::make_unique<QFile>(item.sourcePath);
@@ -144,7 +146,9 @@ HRESULT PacketUpdateCallback::openStream(UInt32 index, ISequentialInStream **str
             m_errorString = item.sourcePath + QStringLiteral(": ") + file->errorString();
         return E_FAIL;
     }
-    CMyComPtr<ISequentialInStream> opened = new Lib7z::QIODeviceInStream(std::move(file));
+    CMyComPtr<ISequentialInStream> opened = new QIODeviceInStream(std::move(file));
     *stream = opened.Detach();
     return S_OK;
 }
+
+} // namespace Lib7z

@@ -191,11 +191,19 @@ private slots:
         QCOMPARE(QDir(unpacked).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  (QStringList{"fixupdate-2.0", "partial-1.0-2.0", "replace-1.0-2.0"}));
 
-        // Each patch gives the new file through Debian's bspatch and through
-        // the updater's own applier alike.
+        // Each patch is byte for byte what Debian's bsdiff makes, and gives
+        // the new file through Debian's bspatch and the updater's own applier.
         Tree partial = read(unpacked + QStringLiteral("/partial-1.0-2.0"));
         for (const QString &path : changed) {
             const QString patch = unpacked + "/partial-1.0-2.0/" + path + ".patch";
+            // Debian's bsdiff cannot read an empty file.
+            if (!oldTree.value(path).isEmpty() && !newTree.value(path).isEmpty()) {
+                const QString debianPatch = dir.filePath(QStringLiteral("debian.patch"));
+                QCOMPARE(runTool(QStringLiteral("bsdiff"),
+                                 {oldDir + '/' + path, newDir + '/' + path, debianPatch}),
+                         0);
+                QCOMPARE(read(dir.path()).value("debian.patch"), partial.value(path + ".patch"));
+            }
             const QString byDebian = dir.filePath(QStringLiteral("by-debian"));
             const QString byUs = dir.filePath(QStringLiteral("by-us"));
             QCOMPARE(runTool(QStringLiteral("bspatch"), {oldDir + '/' + path, byDebian, patch}), 0);

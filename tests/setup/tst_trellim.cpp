@@ -1,139 +1,14 @@
-#include "releasecontract/wrappedpath.h"
+#include "foldertree.h"
+#include "setupsandbox.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCodec>
 
-// A folder's content: files by relative path with their bytes, folders with a
-// trailing "/" and no bytes.
-using Tree = QMap<QString, QByteArray>;
-
-// An installation, a prepared folder in the work folder and private XDG and
-// HOME folders in one temporary folder; Trellim runs against them as a real
-// process, as the updater starts it.
-class SetupSandbox
-{
-public:
-    explicit SetupSandbox(const QString &installName = QStringLiteral("velmora"))
-        : installPath(path(installName)), packetPath(path(QStringLiteral("data/Velmora/update/p2")))
-    {
-        QDir().mkpath(installPath);
-        QDir().mkpath(packetPath);
-        QDir().mkpath(path(QStringLiteral("home/Desktop")));
-    }
-
-    QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
-    QString logPath(bool onDesktop = false) const
-    {
-        return path(onDesktop ? QStringLiteral("home/Desktop/trellim.log")
-                              : QStringLiteral("data/Velmora/update/trellim.log"));
-    }
-
-    // Failures show in the comparisons that follow.
-    static void write(const QString &file, const QByteArray &content)
-    {
-        QDir().mkpath(QFileInfo(file).path());
-        QFile out(file);
-        if (out.open(QIODevice::WriteOnly))
-            out.write(content);
-    }
-    void install(const Tree &files) const { writeTree(installPath, files); }
-    void prepare(const Tree &files) const { writeTree(packetPath, files); }
-
-    // A main application that records the folder it runs in.
-    void addMainApplication(bool executable) const
-    {
-        const QString program = installPath + QStringLiteral("/Velmora");
-        write(program,
-              QStringLiteral("#!/bin/sh\npwd > '%1'\n").arg(mainApplicationRecord()).toUtf8());
-        if (executable)
-            QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
-    }
-    QString mainApplicationRecord() const { return path(QStringLiteral("velmora-ran")); }
-
-    QStringList arguments() const
-    {
-        return {WrappedPath::wrap(installPath), WrappedPath::wrap(packetPath),
-                QStringLiteral("trellim.log"), QStringLiteral("update.json"),
-                QStringLiteral("6.1.0")};
-    }
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-        environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        environment.insert(QStringLiteral("TRELLIM"),
-                           QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")));
-        return environment;
-    }
-
-    // Runs Trellim to its end; its standard channels must stay silent.
-    int run(const QStringList &arguments) const
-    {
-        QProcess trellim;
-        trellim.setProcessEnvironment(environment());
-        trellim.start(QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")), arguments);
-        if (!trellim.waitForFinished(60000) || trellim.exitStatus() != QProcess::NormalExit)
-            return -1;
-        if (!trellim.readAllStandardOutput().isEmpty() || !trellim.readAllStandardError().isEmpty())
-            return -2;
-        return trellim.exitCode();
-    }
-
-    QStringList logLines(bool onDesktop = false) const
-    {
-        QFile log(logPath(onDesktop));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        return QTextCodec::codecForName("gb18030")
-            ->toUnicode(log.readAll())
-            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    }
-    bool logHas(const QString &text, bool onDesktop = false) const
-    {
-        return logLines(onDesktop).filter(text).size() == 1;
-    }
-
-    static QByteArray read(const QString &file)
-    {
-        QFile in(file);
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
-
-    static Tree snapshot(const QString &folder)
-    {
-        Tree tree;
-        QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                             QDirIterator::Subdirectories);
-        while (entries.hasNext()) {
-            const QFileInfo entry(entries.next());
-            const QString relative = QDir(folder).relativeFilePath(entry.filePath());
-            if (entry.isDir())
-                tree.insert(relative + QLatin1Char('/'), QByteArray());
-            else
-                tree.insert(relative, read(entry.filePath()));
-        }
-        return tree;
-    }
-
-    QTemporaryDir dir;
-    const QString installPath;
-    const QString packetPath;
-
-private:
-    static void writeTree(const QString &root, const Tree &files)
-    {
-        for (auto it = files.cbegin(); it != files.cend(); ++it)
-            write(root + QLatin1Char('/') + it.key(), it.value());
-    }
-};
+using Tree = FolderTree::Tree;
 
 struct ApplyCase
 {
@@ -210,7 +85,7 @@ private slots:
             SetupSandbox::write(sandbox.path(QStringLiteral("data/Velmora/settings.ini")),
                                 "[General]\nCatUpdateLog=true\n");
         SetupSandbox::write(sandbox.logPath(row.catUpdateLog), "earlier line\r\n");
-        Tree expected = SetupSandbox::snapshot(sandbox.installPath);
+        Tree expected = FolderTree::read(sandbox.installPath);
         expected.insert(QStringLiteral("a.dll"), "new a");
         expected.insert(QStringLiteral("c.txt"), "new c");
         expected.insert(QStringLiteral("Velmora"), newMainApplication);
@@ -221,7 +96,7 @@ private slots:
 
         QCOMPARE(sandbox.run(sandbox.arguments()), 0);
 
-        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), expected);
+        QCOMPARE(FolderTree::read(sandbox.installPath), expected);
         QVERIFY(!QFileInfo::exists(sandbox.packetPath));
         QVERIFY(QFileInfo(sandbox.path(QStringLiteral("data/Velmora/update"))).isDir());
         const QStringList lines = sandbox.logLines(row.catUpdateLog);
@@ -269,13 +144,13 @@ private slots:
         sandbox.install(installed);
         sandbox.install(row.obstacle);
         sandbox.prepare(row.prepared);
-        const Tree before = SetupSandbox::snapshot(sandbox.installPath);
-        const Tree prepared = SetupSandbox::snapshot(sandbox.packetPath);
+        const Tree before = FolderTree::read(sandbox.installPath);
+        const Tree prepared = FolderTree::read(sandbox.packetPath);
 
         QCOMPARE(sandbox.run(sandbox.arguments()), 1);
 
-        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), before);
-        QCOMPARE(SetupSandbox::snapshot(sandbox.packetPath), prepared);
+        QCOMPARE(FolderTree::read(sandbox.installPath), before);
+        QCOMPARE(FolderTree::read(sandbox.packetPath), prepared);
         QVERIFY(sandbox.logHas(QStringLiteral("added \"b/c/new.dll\"")));
         QVERIFY(sandbox.logHas(QStringLiteral(" update failed;")));
     }
@@ -315,14 +190,14 @@ private slots:
                              {"lib/x.dll", "new x"}});
         }
         sandbox.prepare(row.prepared);
-        const Tree interrupted = SetupSandbox::snapshot(sandbox.installPath);
+        const Tree interrupted = FolderTree::read(sandbox.installPath);
 
         QCOMPARE(sandbox.run(sandbox.arguments()), row.exitCode);
 
         Tree expected = row.rolledBack ? original : interrupted;
         for (auto it = row.prepared.cbegin(); it != row.prepared.cend(); ++it)
             expected.insert(it.key(), it.value());
-        QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), expected);
+        QCOMPARE(FolderTree::read(sandbox.installPath), expected);
         QCOMPARE(QFileInfo::exists(sandbox.packetPath), !row.rolledBack);
         QVERIFY(QFileInfo::exists(sandbox.path(QStringLiteral("outside"))));
     }
@@ -345,7 +220,7 @@ private slots:
         SetupSandbox sandbox;
         sandbox.install(installed);
         sandbox.prepare({{"a.dll", "new a"}});
-        const Tree before = SetupSandbox::snapshot(sandbox.dir.path());
+        const Tree before = FolderTree::read(sandbox.dir.path());
         QStringList arguments = sandbox.arguments();
         if (row.index < 0)
             arguments.removeLast();
@@ -355,7 +230,7 @@ private slots:
 
         QCOMPARE(sandbox.run(arguments), 2);
 
-        Tree after = SetupSandbox::snapshot(sandbox.dir.path());
+        Tree after = FolderTree::read(sandbox.dir.path());
         QCOMPARE(after.remove(QStringLiteral("data/Velmora/update/trellim.log")), int(row.logged));
         QCOMPARE(after, before);
         if (row.logged)

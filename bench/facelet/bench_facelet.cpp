@@ -3,7 +3,7 @@
 // once with that copy dropped before every repaint, so that each repaint has to
 // scale the full picture again, as a widget without the copy would.
 //
-//   bench_avatarselector [repaints per drag]
+//   bench_facelet [repaints per drag]
 #include "avatarselectorform.h"
 
 #include <QApplication>

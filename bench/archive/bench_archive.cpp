@@ -13,7 +13,7 @@ int main(int argc, char **argv)
     const QStringList arguments = application.arguments();
     QTextStream err(stderr);
     if (arguments.size() != 3) {
-        err << "usage: bench_extract ARCHIVE TARGET_DIRECTORY\n";
+        err << "usage: bench_archive ARCHIVE TARGET_DIRECTORY\n";
         return 2;
     }
     Lib7z::registerArchiveCodecs();
@@ -26,7 +26,7 @@ int main(int argc, char **argv)
         try {
             extracted = Lib7z::extractToDirectory(&archive, arguments.at(2));
         } catch (const Lib7z::SevenZipException &e) {
-            err << "bench_extract: " << e.message() << "\n";
+            err << "bench_archive: " << e.message() << "\n";
         }
     }
     QTextStream(stdout) << "facade wall " << timer.elapsed() / 1000.0 << " s\n";

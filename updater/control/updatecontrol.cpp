@@ -22,6 +22,13 @@
 #include <QThread>
 #include <QUrl>
 
+namespace {
+// The configuration and its signature are read whole into memory: larger
+// announced files are refused before a byte of them is fetched.
+const qint64 configSizeLimit = 4 * 1024 * 1024;
+const qint64 signatureSizeLimit = 8 * 1024;
+} // namespace
+
 UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
 {
     updateDir = LogFolder::workDirectory();
@@ -286,6 +293,8 @@ bool UpdateControl::packetMatches(const QString &path, const QByteArray &expecte
     const QByteArray actual = fileMd5(path);
     if (actual == expected)
         return true;
+    // Fetched afresh next time: resuming would keep the wrong bytes.
+    DownloadControl::discardPartialFile(path);
     qDebug() << mismatchLine;
     qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
              << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
@@ -328,7 +337,11 @@ void UpdateControl::beginDownload()
     // A coordinator that refuses to start without a word (the target cannot
     // be created, or it is still busy) would leave the update waiting for ever.
     sizeQueryFailed = false;
-    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount) &&
+    const qint64 sizeLimit = stage == DownloadingConfig            ? configSizeLimit
+                             : stage == DownloadingConfigSignature ? signatureSizeLimit
+                                                                   : -1;
+    // A refused size costs a restart, like a configuration that cannot be read.
+    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount, sizeLimit) &&
         !sizeQueryFailed) {
         qDebug() << "start download failed" << downloadTarget;
         emit reStartUpdateSignal();

@@ -39,7 +39,15 @@ bool ReleaseSigner::sign(const QString &configurationName,
         statement.files.insert(it.key(), sha256);
     }
     *signatureFile = m_key.signatureFile(statement.toJson());
-    return true;
+    if (signatureFile->size() <= ConfigSignature::largestFile)
+        return true;
+    m_errorString = QStringLiteral("the signed statement names %1 files in %2 bytes, more than "
+                                   "the %3 bytes updaters read; publish fewer old versions in "
+                                   "one configuration")
+                        .arg(statement.files.size())
+                        .arg(signatureFile->size())
+                        .arg(ConfigSignature::largestFile);
+    return false;
 }
 
 bool ReleaseSigner::keptFileSha256(const QString &url, const QByteArray &md5, QByteArray *sha256)

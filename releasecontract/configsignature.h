@@ -44,6 +44,10 @@ public:
     static QString keysOfRecord(const char *record);
 
     static const int signatureSize = 64;
+    // The largest signature file an updater reads, which the packager keeps
+    // to: the statement names about 150 bytes per file of the configuration,
+    // so this leaves room for some 400 of them.
+    static constexpr qint64 largestFile = 64 * 1024;
 };
 
 // The record of the keys `keys` (a string literal) that a program carries.

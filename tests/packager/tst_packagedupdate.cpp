@@ -37,13 +37,17 @@ private slots:
     void updateEveryOldVersion_data()
     {
         QTest::addColumn<QString>("selfUpdateFor");
-        QTest::newRow("patch route for both") << QString();
-        QTest::newRow("1.0 updates the updater first") << QStringLiteral("1.0");
+        QTest::addColumn<bool>("throughProxy");
+        QTest::newRow("patch route for both") << QString() << false;
+        QTest::newRow("1.0 updates the updater first") << QStringLiteral("1.0") << false;
+        // As in a school that reaches the server only through its proxy.
+        QTest::newRow("patch route through a forward proxy") << QString() << true;
     }
 
     void updateEveryOldVersion()
     {
         QFETCH(QString, selfUpdateFor);
+        QFETCH(bool, throughProxy);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
 
@@ -72,9 +76,22 @@ private slots:
         QVERIFY(QDir().mkpath(www));
         NginxServer nginx(www);
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        // Qt never sends a request for a loopback address through a proxy: the
+        // server gets a name that only the proxy knows, as in a school network
+        // that resolves outside names only at its proxy.
+        QUrl server = nginx.url("/release/");
+        NginxServer proxy(www);
+        const QString proxyLog = dir.filePath("proxy.log");
+        if (throughProxy) {
+            proxy.setExtraServerConfig("access_log \"" + QFile::encodeName(proxyLog) +
+                                       "\"; location / { proxy_pass http://127.0.0.1:" +
+                                       QByteArray::number(nginx.port()) + "; }");
+            QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
+            server.setHost("update.velmora.test");
+        }
         QStringList arguments{"--new",         dir.filePath("2.0"),
                               "--new-version", "2.0",
-                              "--base-url",    nginx.url("/release/").toString(),
+                              "--base-url",    server.toString(),
                               "--out",         www + "/release",
                               "--installer",   dir.filePath("setup.exe"),
                               "--old",         "1.0=" + dir.filePath("1.0"),
@@ -96,7 +113,9 @@ private slots:
             QVERIFY(QFile::setPermissions(installation + "/Trellim.exe",
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
             UpdateSandbox sandbox(dir.filePath("sandbox " + it.key()));
-            sandbox.start({it.key(), nginx.url("/release/setup.exe.json").toString(),
+            if (throughProxy)
+                sandbox.proxy = proxy.url(QString()).toString();
+            sandbox.start({it.key(), server.resolved(QUrl("setup.exe.json")).toString(),
                            '*' + installation + '*'});
             QVERIFY2(sandbox.process.waitForFinished(60000),
                      qPrintable(sandbox.process.errorString()));
@@ -108,6 +127,14 @@ private slots:
             const QString log = sandbox.logText(sandbox.logFiles().value(0));
             QCOMPARE(log.contains("start update\r\n"), it.key() == selfUpdateFor);
             QVERIFY(log.contains("patch success!"));
+        }
+        if (throughProxy) {
+            // For each installation its configuration and its packet, in six ranges each.
+            QFile passedOn(proxyLog);
+            QVERIFY(passedOn.open(QIODevice::ReadOnly));
+            const QByteArray requests = passedOn.readAll();
+            QCOMPARE(requests.count("\"HEAD http://"), 4);
+            QCOMPARE(requests.count("\" 206 "), 24);
         }
     }
 

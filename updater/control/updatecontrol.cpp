@@ -24,6 +24,12 @@
 #include <QThread>
 #include <QUrl>
 
+namespace {
+// The configuration and its signature are read whole into memory: larger
+// announced files are refused before a byte of them is fetched.
+const qint64 configSizeLimit = 4 * 1024 * 1024;
+} // namespace
+
 UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
 {
     updateDir = LogFolder::workDirectory();
@@ -303,19 +309,19 @@ bool UpdateControl::packetMatches(const QString &path, const QByteArray &expecte
                                   const char *jsonText, const char *fileText) const
 {
     const QByteArray actual = fileMd5(path);
+    QString reason;
+    if (actual == expected && (!statementHeld || statement.coversFile(url, path, &reason)))
+        return true;
+    // Fetched afresh next time: resuming would keep the wrong bytes, and a
+    // packet found again by its MD5 would be refused again.
+    DownloadControl::discardPartialFile(path);
     if (actual != expected) {
         qDebug() << mismatchLine;
         qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
                  << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
-        return false;
+    } else {
+        qDebug() << "release statement refused the file:" << reason;
     }
-    QString reason;
-    if (!statementHeld || statement.coversFile(url, path, &reason))
-        return true;
-    qDebug() << "release statement refused the file:" << reason;
-    // Its MD5 would find it again at every restart; the next attempt fetches
-    // the packet anew.
-    QFile::remove(path);
     return false;
 }
 
@@ -356,7 +362,11 @@ void UpdateControl::beginDownload()
     // A coordinator that refuses to start without a word (the target cannot
     // be created, or it is still busy) would leave the update waiting for ever.
     sizeQueryFailed = false;
-    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount) &&
+    const qint64 sizeLimit = stage == DownloadingConfig            ? configSizeLimit
+                             : stage == DownloadingConfigSignature ? ConfigSignature::largestFile
+                                                                   : -1;
+    // A refused size costs a restart, like a configuration that cannot be read.
+    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount, sizeLimit) &&
         !sizeQueryFailed) {
         qDebug() << "start download failed" << downloadTarget;
         emit reStartUpdateSignal();

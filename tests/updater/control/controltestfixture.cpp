@@ -219,6 +219,16 @@ QByteArray ControlTestFixture::publish(const QString &name, const QByteArray &co
     return md5Of(content);
 }
 
+bool ControlTestFixture::publishSparse(const QString &name, qint64 size)
+{
+    QFile file((nginxServer ? wwwDir : root) + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(size))
+        return false;
+    if (httpServer)
+        httpServer->serveFile(QLatin1Char('/') + name, file.fileName());
+    return true;
+}
+
 namespace {
 struct KeyPair
 {

@@ -55,6 +55,9 @@ public:
     QString url(const QString &name) const;
     // Puts content on the server under /name; returns its MD5.
     QByteArray publish(const QString &name, const QByteArray &content);
+    // Puts a file of `size` zero bytes on the server under /name without
+    // writing them (a sparse file).
+    bool publishSparse(const QString &name, qint64 size);
     bool publishConfig(const Config &config);
     // A partial packet that also carries the replace packet beside its folder,
     // published as partial.pak; returns its MD5.

@@ -78,6 +78,8 @@ public:
         StatementExpired,
         StatementOlderThanAccepted,
         PacketSha256Differs,
+        SignatureAnnouncedHuge,
+        ConfigAnnouncedLarge,
     };
     Q_ENUM(Scenario)
 
@@ -331,6 +333,19 @@ private slots:
              5,
              {refused + "no trusted key made this signature\""},
              {{"HEAD", "partial.pak", 0}}},
+            // Refused by its announced size, before a byte of it is read.
+            {"signature announced at 1.5 GB is refused unread",
+             SignatureAnnouncedHuge,
+             updateError,
+             5,
+             {"download refused: \"<url update.json.sig>\" announces 1610612736 bytes"},
+             {{"HEAD", "update.json.sig", 6}, {"GET", "update.json.sig", 0}}},
+            {"configuration announced at 5 MB is refused unread",
+             ConfigAnnouncedLarge,
+             updateError,
+             5,
+             {"download refused: \"<url big.json>\" announces 5242880 bytes"},
+             {{"HEAD", "big.json", 6}, {"GET", "big.json", 0}}},
             {"truncated signature is refused",
              SignatureTruncated,
              updateError,
@@ -477,6 +492,15 @@ private slots:
         case PacketSha256Differs:
             trustedKeys = ControlTestFixture::publicKey(ControlTestFixture::TrustedKey);
             break;
+        case SignatureAnnouncedHuge:
+            trustedKeys = ControlTestFixture::publicKey(ControlTestFixture::TrustedKey);
+            QVERIFY(
+                fixture->publishSparse(QStringLiteral("update.json.sig"), 1536 * 1024 * 1024LL));
+            break;
+        case ConfigAnnouncedLarge:
+            QVERIFY(fixture->publishSparse(QStringLiteral("big.json"), 5 * 1024 * 1024));
+            configUrl = fixture->url(QStringLiteral("big.json"));
+            break;
         case PacketNameWithBackslash:
             // Where a backslash separates folders it would lead out of the work folder.
             values.partialPacketUrl = fixture->url(QStringLiteral("..%5C..%5Cpartial.pak"));
@@ -516,7 +540,8 @@ private slots:
         }
         // Without a trusted key no signature is ever asked for, so none is published.
         const QByteArray signature = ControlTestFixture::signatureFile(statement, key);
-        if (!trustedKeys.isEmpty() && scenario != SignatureMissing)
+        if (!trustedKeys.isEmpty() && scenario != SignatureMissing &&
+            scenario != SignatureAnnouncedHuge)
             fixture->publish(QStringLiteral("update.json.sig"),
                              scenario == SignatureTruncated ? signature.left(40) : signature);
 
@@ -550,6 +575,10 @@ private slots:
                 QString(line)
                     .replace(QStringLiteral("<work>"), fixture->updateDir)
                     .replace(QStringLiteral("<install>"), fixture->installPath)
+                    .replace(QStringLiteral("<url update.json.sig>"),
+                             fixture->url(QStringLiteral("update.json.sig")))
+                    .replace(QStringLiteral("<url big.json>"),
+                             fixture->url(QStringLiteral("big.json")))
                     .replace(QStringLiteral("<md5 partial.pak>"),
                              QString::fromLatin1(fixture->md5(QStringLiteral("partial.pak"))))
                     .replace(QStringLiteral("<md5 replace.pak>"),
@@ -588,6 +617,11 @@ private slots:
             QCOMPARE(AcceptedReleases(LogFolder::acceptedReleasesPath())
                          .newestSigned(fixture->installPath),
                      statement.signedAt);
+            break;
+        case PartialMd5Wrong:
+            // Each attempt fetched the packet afresh, and the last wrong one is gone.
+            QCOMPARE(fixture->requestCount("GET", QStringLiteral("partial.pak")), 36);
+            QVERIFY(!QFile::exists(fixture->updateDir + QStringLiteral("/partial.pak")));
             break;
         case SelfUpdateListed:
             QTRY_COMPARE_WITH_TIMEOUT(

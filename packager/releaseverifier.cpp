@@ -8,6 +8,7 @@
 #include "releasecontract/releaselayout.h"
 #include "releasecontract/updateconfig.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -41,12 +42,20 @@ bool ReleaseVerifier::fail(const QString &text)
     return false;
 }
 
-bool ReleaseVerifier::verifySignature(const QString &configPath, const QString &signaturePath,
-                                      const QString &publicKey)
+bool ReleaseVerifier::verifyStatement(const QString &configPath, const QString &signaturePath,
+                                      const QString &publicKey, const QString &channel,
+                                      const QStringList &oldVersions)
 {
     QString reason;
-    if (!ConfigSignature::verifyFiles(configPath, signaturePath, publicKey, &reason))
+    if (!ConfigSignature::verifyFiles(configPath, signaturePath, publicKey, &reason, &m_statement))
         return fail(QStringLiteral("the signature does not hold: ") + reason);
+    for (const QString &version : oldVersions) {
+        if (!m_statement.admits(channel, version, QDateTime::currentDateTimeUtc(), QDateTime(),
+                                &reason))
+            return fail(QStringLiteral("an updater of %1 would refuse the signed release: %2")
+                            .arg(version, reason));
+    }
+    m_statementHeld = true;
     return true;
 }
 
@@ -158,6 +167,9 @@ bool ReleaseVerifier::publishedFile(const ReleaseConfiguration::Packet &packet, 
         return fail(QStringLiteral("%1 names no file of the release").arg(packet.url));
     if (fileMd5(*path) != packet.md5)
         return fail(QStringLiteral("%1: its MD5 is not the one in the configuration").arg(name));
+    QString reason;
+    if (m_statementHeld && !m_statement.coversFile(packet.url, *path, &reason))
+        return fail(reason);
     return true;
 }
 

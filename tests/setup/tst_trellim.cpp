@@ -1,5 +1,8 @@
+#include "setup/preparedmanifest.h"
 #include "shared/wrappedpath.h"
+#include "smalldisk.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -43,7 +46,15 @@ public:
             out.write(content);
     }
     void install(const Tree &files) const { writeTree(installPath, files); }
-    void prepare(const Tree &files) const { writeTree(packetPath, files); }
+    // The prepared files with the sums the updater records for them.
+    void prepare(const Tree &files) const
+    {
+        writeTree(packetPath, files);
+        QString error;
+        if (!PreparedManifest::write(packetPath, QStringLiteral("mac"), QStringLiteral("6.1.0"),
+                                     &error))
+            qWarning() << error;
+    }
 
     // A main application that records the folder it runs in.
     void addMainApplication(bool executable) const
@@ -127,7 +138,6 @@ public:
     const QString installPath;
     const QString packetPath;
 
-private:
     static void writeTree(const QString &root, const Tree &files)
     {
         for (auto it = files.cbegin(); it != files.cend(); ++it)
@@ -147,6 +157,7 @@ struct FailureCase
 {
     Tree obstacle; // in the installation, where the prepared folder needs something else
     Tree prepared;
+    Tree changedAfterCheck; // prepared files changed after the updater recorded their sums
 };
 Q_DECLARE_METATYPE(FailureCase)
 
@@ -154,8 +165,10 @@ struct InterruptedCase
 {
     QByteArray journal; // empty: the run was cut short before its journal was written
     Tree prepared;
-    int exitCode;
-    bool rolledBack;
+    Tree leftOver; // what the interrupted run left that stays
+    // The installation's entry moved into the user's documents and replaced
+    // by a link to them, as another account may plant it.
+    QString linkedAway;
 };
 Q_DECLARE_METATYPE(InterruptedCase)
 
@@ -258,9 +271,11 @@ private slots:
         Tree fileInTheWay = prepared;
         fileInTheWay.insert(QStringLiteral("lib/x.dll"), "new x");
         QTest::newRow("folder where a file must go")
-            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay};
+            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay, {}};
         QTest::newRow("file where a folder must go")
-            << FailureCase{{{"lib", "a file"}}, fileInTheWay};
+            << FailureCase{{{"lib", "a file"}}, fileInTheWay, {}};
+        QTest::newRow("prepared file changed after it was checked")
+            << FailureCase{{}, prepared, {{"n.dll", "not what was checked"}}};
     }
     void failureLeavesInstallationAsItWas()
     {
@@ -269,6 +284,8 @@ private slots:
         sandbox.install(installed);
         sandbox.install(row.obstacle);
         sandbox.prepare(row.prepared);
+        sandbox.writeTree(sandbox.packetPath, row.changedAfterCheck);
+        sandbox.addMainApplication(true);
         const Tree before = SetupSandbox::snapshot(sandbox.installPath);
         const Tree prepared = SetupSandbox::snapshot(sandbox.packetPath);
 
@@ -276,28 +293,42 @@ private slots:
 
         QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), before);
         QCOMPARE(SetupSandbox::snapshot(sandbox.packetPath), prepared);
-        QVERIFY(sandbox.logHas(QStringLiteral("added \"b/c/new.dll\"")));
+        QCOMPARE(sandbox.logHas(QStringLiteral("added \"b/c/new.dll\"")),
+                 row.changedAfterCheck.isEmpty());
         QVERIFY(sandbox.logHas(QStringLiteral(" update failed;")));
+        // The user is not left without the application.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sandbox.mainApplicationRecord()).size() > 0, 10000);
     }
 
     // A run cut short after it replaced a.dll, began writing b.dll and added
-    // lib/x.dll is undone before anything else on the next start.
+    // lib/x.dll is undone before anything else on the next start. A journal
+    // that cannot be read does not stop updates: the previous versions it
+    // saved are put back. Nothing is followed through a link.
     void interruptedRunRolledBack_data()
     {
         QTest::addColumn<InterruptedCase>("row");
         const QByteArray journal = R"({"format": 1, "replaced": ["a.dll", "b.dll"],
             "added": ["lib/x.dll"], "createdFolders": ["lib"]})";
-        QTest::newRow("rolled back") << InterruptedCase{journal, {}, 0, true};
+        const Tree addedByLostJournal{{"lib/", ""}, {"lib/x.dll", "new x"}};
+        QTest::newRow("rolled back") << InterruptedCase{journal, {}, {}, {}};
         QTest::newRow("rolled back, then installed")
-            << InterruptedCase{journal, {{"b.dll", "newer b"}}, 0, true};
-        QTest::newRow("journal never written") << InterruptedCase{QByteArray(), {}, 0, true};
-        QTest::newRow("journal unreadable") << InterruptedCase{"{\"format\": 1,", {}, 1, false};
+            << InterruptedCase{journal, {{"b.dll", "newer b"}}, {}, {}};
+        QTest::newRow("journal never written") << InterruptedCase{QByteArray(), {}, {}, {}};
+        QTest::newRow("journal unreadable")
+            << InterruptedCase{"{\"format\": 1,", {}, addedByLostJournal, {}};
         QTest::newRow("journal reaching outside")
             << InterruptedCase{R"({"format": 1, "replaced": [], "added": ["../outside"],
                 "createdFolders": []})",
                                {},
-                               1,
-                               false};
+                               addedByLostJournal,
+                               {}};
+        QTest::newRow("journal folder is a link") << InterruptedCase{
+            journal,
+            {},
+            {{"a.dll", "new a"}, {"b.dll.trellim-new", "ne"}, {"lib/", ""}, {"lib/x.dll", "new x"}},
+            "Trellim.journal"};
+        QTest::newRow("added file behind a link")
+            << InterruptedCase{journal, {}, {{"lib/", ""}}, "lib"};
     }
     void interruptedRunRolledBack()
     {
@@ -314,17 +345,71 @@ private slots:
                              {"b.dll.trellim-new", "ne"},
                              {"lib/x.dll", "new x"}});
         }
+        const QString documents = sandbox.path(QStringLiteral("documents"));
+        if (!row.linkedAway.isEmpty()) {
+            const QString entry = sandbox.installPath + QLatin1Char('/') + row.linkedAway;
+            QVERIFY(QFile::rename(entry, documents) && QFile::link(documents, entry));
+        }
+        const Tree documentsBefore = SetupSandbox::snapshot(documents);
         sandbox.prepare(row.prepared);
-        const Tree interrupted = SetupSandbox::snapshot(sandbox.installPath);
 
-        QCOMPARE(sandbox.run(sandbox.arguments()), row.exitCode);
+        QCOMPARE(sandbox.run(sandbox.arguments()), 0);
 
-        Tree expected = row.rolledBack ? original : interrupted;
-        for (auto it = row.prepared.cbegin(); it != row.prepared.cend(); ++it)
-            expected.insert(it.key(), it.value());
+        Tree expected = original;
+        for (const Tree &more : {row.leftOver, row.prepared}) {
+            for (auto it = more.cbegin(); it != more.cend(); ++it)
+                expected.insert(it.key(), it.value());
+        }
         QCOMPARE(SetupSandbox::snapshot(sandbox.installPath), expected);
-        QCOMPARE(QFileInfo::exists(sandbox.packetPath), !row.rolledBack);
+        QVERIFY(!QFileInfo::exists(sandbox.packetPath));
         QVERIFY(QFileInfo::exists(sandbox.path(QStringLiteral("outside"))));
+        QCOMPARE(SetupSandbox::snapshot(documents), documentsBefore);
+    }
+
+    // The lock of a run killed before it wrote its lock file is taken over;
+    // one that cannot be written at all fails the run with the system's reason,
+    // and the application comes back.
+    void lockNotTaken_data()
+    {
+        QTest::addColumn<QString>("disk");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("empty lock of a killed run") << ""
+                                                    << " update installed:";
+        QTest::newRow("full disk") << "full"
+                                   << "No space left on device";
+        QTest::newRow("read-only disk") << "read-only"
+                                        << "Read-only file system";
+    }
+    void lockNotTaken()
+    {
+        QFETCH(QString, disk);
+        QFETCH(QString, logged);
+        SetupSandbox sandbox;
+        std::unique_ptr<SmallDisk> smallDisk;
+        if (!disk.isEmpty()) {
+            smallDisk = std::make_unique<SmallDisk>(sandbox.installPath);
+            if (!smallDisk->mounted())
+                QSKIP("needs root to mount a small disk");
+        }
+        sandbox.install(installed);
+        sandbox.addMainApplication(true);
+        sandbox.prepare({{"a.dll", "new a"}});
+        const QString lockFile = sandbox.installPath + QStringLiteral("/Trellim.lock");
+        if (disk.isEmpty()) {
+            QFile lock(lockFile);
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                     QFileDevice::FileModificationTime));
+        } else {
+            QVERIFY(disk == QLatin1String("full") ? smallDisk->fill() : smallDisk->makeReadOnly());
+        }
+        QCOMPARE(sandbox.run(sandbox.arguments()), disk.isEmpty() ? 0 : 1);
+
+        QVERIFY2(sandbox.logHas(logged), qPrintable(sandbox.logLines().join(QLatin1Char('\n'))));
+        QCOMPARE(SetupSandbox::read(sandbox.installPath + QStringLiteral("/a.dll")),
+                 QByteArray(disk.isEmpty() ? "new a" : "old a"));
+        QVERIFY(!QFileInfo::exists(lockFile));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sandbox.mainApplicationRecord()).size() > 0, 10000);
     }
 
     void badArgumentsTouchNothing_data()

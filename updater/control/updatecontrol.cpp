@@ -6,6 +6,9 @@
 #include "package/bsdiffcontrol.h"
 #include "package/uncompress.h"
 #include "platform/platform.h"
+#include "setup/installjournal.h"
+#include "setup/preparedmanifest.h"
+#include "setup/setupplatform.h"
 #include "shared/connectchecked.h"
 #include "shared/filemd5.h"
 #include "shared/logfolder.h"
@@ -99,6 +102,14 @@ void UpdateControl::mainControlSlot()
 {
     switch (stage) {
     case PrepareConfig:
+        // An update cut short leaves its journal in the installation: it is
+        // finished first, so that nothing compares half-updated files.
+        if (restartCount == 0 && !InstallJournal::finishInterruptedRun(installPath)) {
+            qDebug() << "the installation is in doubt after an interrupted update, or another"
+                     << "setup run holds it; nothing is changed";
+            emit showMessageBoxSignal(updateErrorText(), true);
+            break;
+        }
         emit changeLabelTextSignal(tr("Preparing configuration file"));
         emit showMovieSignal();
         stage = DownloadingConfig;
@@ -249,6 +260,7 @@ bool UpdateControl::checkSelfUpdate()
         if (usedVersion.toString() != version)
             continue;
         fixUpdateDir = installPath + QStringLiteral("/fixupdate");
+        SetupPlatform::removeLinksOnPath(installPath, QStringLiteral("fixupdate"));
         QDir().mkpath(fixUpdateDir);
         if (useFoundPacket(config.fixUpdatePacketMd5, &fixUpdatePacketPath, FixPacketReady))
             return true;
@@ -323,7 +335,10 @@ void UpdateControl::beginDownload()
         return;
     }
     threadCount = 6;
-    downloadTarget = updateDir + QLatin1Char('/') + QUrl(downloadUrl).fileName(QUrl::FullyDecoded);
+    const QString fileName = QUrl(downloadUrl).fileName(QUrl::FullyDecoded);
+    downloadTarget = updateDir + QLatin1Char('/') + fileName;
+    // The download writes into whatever stands at its target.
+    SetupPlatform::removeLinksOnPath(updateDir, fileName);
     // A coordinator that refuses to start without a word (the target cannot
     // be created, or it is still busy) would leave the update waiting for ever.
     sizeQueryFailed = false;
@@ -571,6 +586,12 @@ void UpdateControl::callTrellim(QString packetPath)
     }
     removeFilesWithSuffix(packetPath, QStringLiteral("patch"));
     removeFilesWithSuffix(backupPath, QStringLiteral("bak"));
+    // The setup program installs nothing but the files these sums describe.
+    QString error;
+    if (!PreparedManifest::write(packetPath, osTag, version, &error)) {
+        retryHandOff(packetPath, {"Write prepared sums error:", error});
+        return;
+    }
     startTrellim(packetPath);
 }
 

@@ -302,6 +302,8 @@ private slots:
             QVERIFY(QDir(installPath + QStringLiteral("/backup")).removeRecursively());
             QVERIFY(writeFiles(installPath, {{"backup", "a file"}}));
         }
+        // What the key "../outside.dll" names beside the installation.
+        QVERIFY(writeFiles(dir.path(), {{"outside.dll", "not ours"}}));
         QVERIFY(writeFiles(packetPath, {{"app.dll", "new app"},
                                         {"a/b/c.dll", "new c"},
                                         {"a/b/c.patch", "patch"},
@@ -346,7 +348,7 @@ private slots:
             QCOMPARE(backup, handOff.backupAfter);
             QCOMPARE(filesUnder(packetPath), packetAfter);
         }
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("outside.dll"))));
+        QVERIFY(!QFile::exists(installPath + QStringLiteral("/outside.dll")));
 
         if (handOff.startedFrom.isEmpty())
             return;

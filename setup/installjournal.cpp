@@ -241,9 +241,12 @@ bool InstallJournal::recoverInterruptedRun()
 bool InstallJournal::finishInterruptedRun(const QString &installPath)
 {
     InstallJournal journal(installPath);
-    if (!QFileInfo::exists(journal.folder()) && !SetupPlatform::isLink(journal.folder()))
+    const QString lockFile = InstallLock::filePath(installPath);
+    if (!QFileInfo::exists(journal.folder()) && !SetupPlatform::isLink(journal.folder()) &&
+        !QFileInfo::exists(lockFile) && !SetupPlatform::isLink(lockFile))
         return true;
-    qDebug() << "an interrupted update left a journal in the installation:" << journal.folder();
+    // Taking the lock also takes over one that a killed run left behind.
+    qDebug() << "an interrupted update left its journal or its lock in the installation";
     InstallLock lock(installPath);
     return lock.take(InstallLock::waitMs) == InstallLock::Taken && journal.recoverInterruptedRun();
 }

@@ -61,8 +61,9 @@ public:
     bool recoverInterruptedRun();
     // The same for a program that does not install (the updater before it
     // compares installed files, the setup program's recovery option): takes
-    // the installation's lock first. An installation without a journal is not
-    // touched at all. False when the installation is in doubt or busy.
+    // the installation's lock first, which also clears a lock a killed run left.
+    // An installation with neither a journal nor a lock is not touched at all.
+    // False when the installation is in doubt or busy.
     static bool finishInterruptedRun(const QString &installPath);
 
 private:

@@ -11,10 +11,14 @@ namespace {
 const int abandonedEmptyLockAgeMs = 10000;
 } // namespace
 
-InstallLock::InstallLock(const QString &installPath)
-    : path(installPath + QStringLiteral("/Trellim.lock")), lock(path)
+InstallLock::InstallLock(const QString &installPath) : path(filePath(installPath)), lock(path)
 {
     lock.setStaleLockTime(abandonedEmptyLockAgeMs);
+}
+
+QString InstallLock::filePath(const QString &installPath)
+{
+    return installPath + QStringLiteral("/Trellim.lock");
 }
 
 InstallLock::Result InstallLock::take(int timeoutMs)

@@ -29,6 +29,8 @@ public:
 
     explicit InstallLock(const QString &installPath);
 
+    static QString filePath(const QString &installPath);
+
     // Waits up to `timeoutMs` for the lock; logs why it was not taken.
     Result take(int timeoutMs);
 

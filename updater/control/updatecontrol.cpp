@@ -65,6 +65,8 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
     restartCount = 0;
 
     workerThread = new QThread;
+    // The system knows the thread by this name (debuggers, scripts/crash-harness).
+    workerThread->setObjectName(QStringLiteral("UpdateControl"));
     moveToThread(workerThread);
     workerThread->start(QThread::InheritPriority);
 }

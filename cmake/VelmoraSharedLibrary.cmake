@@ -12,9 +12,6 @@
 # (Not an object library: CMake 3.25 leaves the generated moc and resource
 # objects of one out of some of the targets that link it.)
 function(velmora_add_shared_library name)
-    if(CMAKE_VERSION VERSION_LESS 3.24)
-        message(FATAL_ERROR "${name} needs CMake 3.24 or later to link its code as a whole archive")
-    endif()
     cmake_parse_arguments(ARG "" "INCLUDE_DIR" "PUBLIC_HEADERS;SOURCES" ${ARGN})
     set(static ${name}_static)
     add_library(${static} STATIC ${ARG_PUBLIC_HEADERS} ${ARG_SOURCES})

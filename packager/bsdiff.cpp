@@ -1,4 +1,6 @@
-#include "bsdiff.h"
+#include "packager/bsdiff.h"
+
+#include "releasecontract/bsdiff40format.h"
 
 #include <bzlib.h>
 #include <climits>
@@ -9,20 +11,6 @@
 namespace {
 
 using Bytes = const unsigned char *;
-
-// Sign and magnitude, little-endian, the sign in the top bit of the last byte.
-void appendValue(QByteArray *out, qint64 value)
-{
-    quint64 magnitude = value < 0 ? quint64(-value) : quint64(value);
-    char bytes[8];
-    for (char &byte : bytes) {
-        byte = char(magnitude & 0xff);
-        magnitude >>= 8;
-    }
-    if (value < 0)
-        bytes[7] = char(bytes[7] | 0x80);
-    out->append(bytes, sizeof bytes);
-}
 
 qint64 matchLength(Bytes a, qint64 aSize, Bytes b, qint64 bSize)
 {
@@ -169,30 +157,30 @@ QByteArray bsdiff(const QByteArray &oldData, const QByteArray &newData)
             difference.append(char(fresh[lastScan + i] - old[lastPosition + i]));
         const qint64 extraLength = (scan - backward) - (lastScan + forward);
         extra.append(reinterpret_cast<const char *>(fresh + lastScan + forward), int(extraLength));
-        appendValue(&control, forward);
-        appendValue(&control, extraLength);
-        appendValue(&control, (position - backward) - (lastPosition + forward));
+        Bsdiff40Format::appendValue(&control, forward);
+        Bsdiff40Format::appendValue(&control, extraLength);
+        Bsdiff40Format::appendValue(&control, (position - backward) - (lastPosition + forward));
 
         lastScan = scan - backward;
         lastPosition = position - backward;
         lastOffset = position - scan;
     }
 
-    QByteArray patch("BSDIFF40");
-    appendValue(&patch, 0);
-    appendValue(&patch, 0);
-    appendValue(&patch, newSize);
+    QByteArray patch = Bsdiff40Format::magic();
+    Bsdiff40Format::appendValue(&patch, 0);
+    Bsdiff40Format::appendValue(&patch, 0);
+    Bsdiff40Format::appendValue(&patch, newSize);
     if (!compressBlock(control, &patch))
         return QByteArray();
-    const qint64 controlLength = patch.size() - 32;
+    const qint64 controlLength = patch.size() - Bsdiff40Format::headerSize;
     if (!compressBlock(difference, &patch))
         return QByteArray();
-    const qint64 differenceLength = patch.size() - 32 - controlLength;
+    const qint64 differenceLength = patch.size() - Bsdiff40Format::headerSize - controlLength;
     if (!compressBlock(extra, &patch))
         return QByteArray();
     QByteArray lengths;
-    appendValue(&lengths, controlLength);
-    appendValue(&lengths, differenceLength);
+    Bsdiff40Format::appendValue(&lengths, controlLength);
+    Bsdiff40Format::appendValue(&lengths, differenceLength);
     patch.replace(8, 16, lengths);
     return patch;
 }

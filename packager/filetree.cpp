@@ -1,7 +1,7 @@
-#include "filetree.h"
+#include "packager/filetree.h"
 
-#include "shared/filemd5.h"
-#include "shared/relativepath.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/relativepath.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,8 +1,8 @@
 // update-packager: makes the update releases that `update` installs.
-#include "packagercommandline.h"
-#include "releasebuilder.h"
-#include "signingkey.h"
-#include "summarytable.h"
+#include "packager/packagercommandline.h"
+#include "packager/releasebuilder.h"
+#include "packager/summarytable.h"
+#include "releasecontract/signingkey.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,6 @@
-#include "packagercommandline.h"
+#include "packager/packagercommandline.h"
+
+#include "releasecontract/releasestatement.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -25,7 +27,12 @@ const char releaseDescription[] =
     "\n"
     "With --sign-key the configuration is signed (<installer>.json.sig beside it), for\n"
     "updaters built with the matching public key; a merged configuration is signed\n"
-    "again. Make a key pair with: update-packager keygen DIR\n"
+    "again. The signature covers a statement of the product, the configuration's name,\n"
+    "the new version (dotted numbers), the signing time, the expiry (--expires-in) and\n"
+    "the SHA-256 of the configuration and of every file it names; such updaters refuse\n"
+    "a release for another configuration, older than the installed version, expired,\n"
+    "or signed before one they accepted. The self-update packet's update.exe must\n"
+    "trust the key itself. Make a key pair with: update-packager keygen DIR\n"
     "\n"
     "Exit codes: 0 published, 1 refused or failed (nothing published), 2 bad command line.";
 
@@ -148,8 +155,13 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
         QStringLiteral("sign-key"),
         QStringLiteral("The secret key (from keygen) that signs the configuration."),
         QStringLiteral("FILE"));
+    const QCommandLineOption expiresIn(
+        QStringLiteral("expires-in"),
+        QStringLiteral("With --sign-key: updaters refuse the release this many days after "
+                       "signing (default: never)."),
+        QStringLiteral("DAYS"));
     parser.addOptions({help, newFolder, newVersion, baseUrl, outFolder, installer, oldTree,
-                       updaterFolder, selfUpdateFor, osTags, merge, signKey});
+                       updaterFolder, selfUpdateFor, osTags, merge, signKey, expiresIn});
     m_helpText = parser.helpText();
 
     if (!parser.parse(arguments))
@@ -190,6 +202,20 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
         return fail(
             QStringLiteral("--new-version %1: a version is letters, digits and . _ + - only")
                 .arg(release.newVersion));
+    int order = 0;
+    if (!release.signingKeyFile.isEmpty() &&
+        !ReleaseStatement::compareVersions(release.newVersion, release.newVersion, &order))
+        return fail(QStringLiteral("--new-version %1: a signed release's version is dotted "
+                                   "numbers, which updaters compare with the installed one")
+                        .arg(release.newVersion));
+    if (parser.isSet(expiresIn)) {
+        bool number = false;
+        release.expiresInDays = parser.value(expiresIn).toInt(&number);
+        if (!number || release.expiresInDays < 1 || release.signingKeyFile.isEmpty())
+            return fail(QStringLiteral("--expires-in %1: a number of days of 1 or more, with "
+                                       "--sign-key")
+                            .arg(parser.value(expiresIn)));
+    }
 
     // The updater fetches over plain HTTP only.
     const QUrl url(parser.value(baseUrl), QUrl::StrictMode);

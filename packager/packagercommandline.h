@@ -1,6 +1,6 @@
 #pragma once
 
-#include "releaseoptions.h"
+#include "packager/releaseoptions.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,76 +1,26 @@
-#include "releasebuilder.h"
+#include "packager/releasebuilder.h"
 
-#include "bsdiff.h"
-#include "control/configsignature.h"
-#include "filetree.h"
-#include "packetwriter.h"
-#include "releaseconfiguration.h"
-#include "releaseverifier.h"
-#include "shared/filemd5.h"
-#include "signingkey.h"
+#include "packager/diffscheduler.h"
+#include "packager/filetree.h"
+#include "packager/packetassembler.h"
+#include "packager/releaseinputs.h"
+#include "packager/releasesigner.h"
+#include "packager/releaseverifier.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/releaseconfiguration.h"
+#include "releasecontract/releaselayout.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <QtConcurrent>
-#include <algorithm>
-#include <atomic>
-#include <numeric>
 
 namespace {
 
 // The updater's patch applier reads sizes and offsets as 32-bit values.
 const qint64 largestPatchedFile = 0x7fffffff;
-
-const char patchSuffix[] = ".patch";
-
-QString megabytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / 1e6, 'f', 1);
-}
-
-// Patches do not need the right to be started: it would only make 7-Zip look
-// at them as programs.
-const QFileDevice::Permissions patchPermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                  QFileDevice::ReadUser | QFileDevice::WriteUser |
-                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther;
-
-struct DiffJob
-{
-    QString oldPath;
-    QString newPath;
-    QString patchPath;
-    qint64 bytes = 0;
-    qint64 milliseconds = 0;
-    QString error;
-};
-
-void runDiff(DiffJob &job)
-{
-    QElapsedTimer timer;
-    timer.start();
-    QFile oldFile(job.oldPath);
-    QFile newFile(job.newPath);
-    if (!oldFile.open(QIODevice::ReadOnly) || !newFile.open(QIODevice::ReadOnly)) {
-        job.error = QStringLiteral("cannot be read");
-        return;
-    }
-    const QByteArray patch = bsdiff(oldFile.readAll(), newFile.readAll());
-    QFile patchFile(job.patchPath);
-    if (patch.isEmpty())
-        job.error = QStringLiteral("no patch could be made (out of memory?)");
-    else if (!QDir().mkpath(QFileInfo(job.patchPath).path()) ||
-             !patchFile.open(QIODevice::WriteOnly) || patchFile.write(patch) != patch.size() ||
-             !patchFile.flush())
-        job.error = QStringLiteral("the patch cannot be written: ") + patchFile.errorString();
-    job.milliseconds = timer.elapsed();
-}
 
 } // namespace
 
@@ -87,14 +37,10 @@ struct ReleaseBuilder::Update
     QByteArray replaceMd5;
     PatchList patches;
     qint64 diffMilliseconds = 0;
-
-    // The folder that both packets unpack into.
-    QString partialFolder() const { return partialName.chopped(4); }
-    QString replaceFolder() const { return replaceName.chopped(4); }
 };
 
 ReleaseBuilder::ReleaseBuilder(const ReleaseOptions &options, QObject *parent)
-    : QObject(parent), m_options(options), m_signingKey(std::make_unique<SigningKey>())
+    : QObject(parent), m_options(options), m_inputs(std::make_unique<ReleaseInputs>(options))
 {}
 
 ReleaseBuilder::~ReleaseBuilder() = default;
@@ -108,9 +54,9 @@ bool ReleaseBuilder::fail(const QString &text)
 bool ReleaseBuilder::run()
 {
     m_published.clear();
-    const bool built = checkInputs() && scanTrees() && compareTrees() && makePatches() &&
-                       writePackets() && writeSelfUpdatePacket() && copyInstaller() &&
-                       writeConfiguration() && verify() && publish();
+    const bool built = checkInputs() && makeStagingFolder() && scanTrees() && compareTrees() &&
+                       makePatches() && writePackets() && copyInstaller() && writeConfiguration() &&
+                       verify() && publish();
     // The staging folder goes in any case; after publishing it is empty.
     m_staging.reset();
     return built;
@@ -118,7 +64,7 @@ bool ReleaseBuilder::run()
 
 QString ReleaseBuilder::configurationUrl() const
 {
-    return urlOf(m_configurationName);
+    return urlOf(m_inputs->configurationName());
 }
 
 QString ReleaseBuilder::packetName(const QString &kind, const QString &versions) const
@@ -142,68 +88,12 @@ QString ReleaseBuilder::urlOf(const QString &name) const
 
 bool ReleaseBuilder::checkInputs()
 {
-    const QFileInfo installer(m_options.installer);
-    if (!installer.isFile())
-        return fail(QStringLiteral("--installer %1: no such file").arg(m_options.installer));
-    m_installerName = installer.fileName();
-    // The updater finds the configuration beside an installer whose URL it
-    // was given, under the installer's name + ".json".
-    m_configurationName = m_installerName + QStringLiteral(".json");
-    if (m_installerName.endsWith(QStringLiteral(".pak")))
-        return fail(QStringLiteral("--installer %1: a name ending in .pak is kept for packets")
-                        .arg(m_options.installer));
-    if (!m_options.signingKeyFile.isEmpty() && !m_signingKey->load(m_options.signingKeyFile))
-        return fail(QStringLiteral("--sign-key: ") + m_signingKey->errorString());
-    // Updaters that trust the merged configuration's key would refuse an
-    // unsigned one.
-    const QString mergedSignature = m_options.mergeFile + QStringLiteral(".sig");
-    if (!m_options.mergeFile.isEmpty() && m_options.signingKeyFile.isEmpty() &&
-        QFileInfo::exists(mergedSignature))
-        return fail(QStringLiteral("--merge %1 is signed (%2): give --sign-key to sign the merged "
-                                   "configuration")
-                        .arg(m_options.mergeFile, mergedSignature));
+    return m_inputs->check() || fail(m_inputs->errorString());
+}
 
-    if (m_options.updaterFolder.isEmpty()) {
-        const QString built = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-        const QString update = QFileInfo::exists(built + QStringLiteral("update.exe"))
-                                   ? built + QStringLiteral("update.exe")
-                                   : built + QStringLiteral("update");
-        m_updaterFiles.insert(QStringLiteral("update.exe"), update);
-        m_updaterFiles.insert(QStringLiteral("Trellim.exe"), built + QStringLiteral("Trellim.exe"));
-        for (const QString &source : qAsConst(m_updaterFiles)) {
-            if (!QFileInfo(source).isFile())
-                return fail(
-                    QStringLiteral("%1 is missing: build it, or give --updater").arg(source));
-        }
-    } else {
-        FileTree updater;
-        if (!updater.scan(m_options.updaterFolder))
-            return fail(QStringLiteral("--updater: ") + updater.errorString());
-        for (const QString &name : {QStringLiteral("update.exe"), QStringLiteral("Trellim.exe")}) {
-            if (!updater.files().contains(name))
-                return fail(QStringLiteral("--updater %1 holds no %2 at its top level")
-                                .arg(m_options.updaterFolder, name));
-        }
-        for (auto it = updater.files().constBegin(); it != updater.files().constEnd(); ++it)
-            m_updaterFiles.insert(it.key(), updater.path(it.key()));
-    }
-
+bool ReleaseBuilder::makeStagingFolder()
+{
     const QFileInfo out(m_options.outFolder);
-    // The staging folder beside the output folder must not become part of a
-    // tree that is read afterwards.
-    QStringList inputs{m_options.newFolder, m_options.updaterFolder};
-    for (const ReleaseOptions::OldTree &old : qAsConst(m_options.oldTrees))
-        inputs.append(old.folder);
-    for (const QString &input : qAsConst(inputs)) {
-        const QString root = QFileInfo(input).absoluteFilePath() + QLatin1Char('/');
-        if (!input.isEmpty() && (out.absoluteFilePath() + QLatin1Char('/')).startsWith(root))
-            return fail(QStringLiteral("--out %1 lies inside %2").arg(m_options.outFolder, input));
-    }
-    if (out.exists() && (!out.isDir() || !QDir(out.filePath())
-                                              .isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot |
-                                                       QDir::Hidden | QDir::System)))
-        return fail(
-            QStringLiteral("--out %1 exists and is not an empty folder").arg(m_options.outFolder));
     const QString parent = out.absolutePath();
     if (!QDir().mkpath(parent))
         return fail(QStringLiteral("--out: the folder %1 cannot be made").arg(parent));
@@ -255,10 +145,11 @@ bool ReleaseBuilder::compareTrees()
                 continue;
             // The updater deletes every such file from a packet before it
             // hands the packet over, so this one would never be installed.
-            if (it.key().endsWith(QLatin1String(patchSuffix), Qt::CaseInsensitive))
-                return fail(QStringLiteral("--new: %1 ends in \"%2\", and the updater deletes such "
-                                           "files from a packet before installing it; rename it")
-                                .arg(it.key(), QLatin1String(patchSuffix)));
+            if (ReleaseLayout::isPatchFile(it.key().toLower()))
+                return fail(
+                    QStringLiteral("--new: %1 ends in \".%2\", and the updater deletes such "
+                                   "files from a packet before installing it; rename it")
+                        .arg(it.key(), ReleaseLayout::patchSuffix()));
             if (old == oldFiles.constEnd()) {
                 update->added.append(it.key());
                 continue;
@@ -268,7 +159,7 @@ bool ReleaseBuilder::compareTrees()
                                 .arg(it.key()));
             update->changed.append(it.key());
             update->patches.insert(
-                it.key(), PatchEntry{old->md5, it->md5, it.key() + QLatin1String(patchSuffix)});
+                it.key(), PatchEntry{old->md5, it->md5, ReleaseLayout::patchFileName(it.key())});
         }
         QStringList gone;
         for (auto it = oldFiles.constBegin(); it != oldFiles.constEnd(); ++it) {
@@ -287,151 +178,98 @@ bool ReleaseBuilder::compareTrees()
 
 bool ReleaseBuilder::makePatches()
 {
-    QVector<DiffJob> jobs;
+    QVector<DiffScheduler::Job> jobs;
     QVector<Update *> owners;
-    qint64 totalBytes = 0;
+    const PacketAssembler assembler(*m_newTree, m_workFolder + QStringLiteral("/patches"));
     for (const auto &update : m_updates) {
-        for (const QString &path : qAsConst(update->changed)) {
-            DiffJob job;
-            job.oldPath = update->tree->path(path);
-            job.newPath = m_newTree->path(path);
-            job.patchPath = m_workFolder + QStringLiteral("/patches/") + update->partialFolder() +
-                            QLatin1Char('/') + update->patches.value(path).filePatch;
-            job.bytes = m_newTree->files().value(path).size;
-            totalBytes += job.bytes;
+        const QString patchFolder = assembler.patchFolder(update->partialName) + QLatin1Char('/');
+        for (auto it = update->patches.constBegin(); it != update->patches.constEnd(); ++it) {
+            DiffScheduler::Job job;
+            job.oldPath = update->tree->path(it.key());
+            job.newPath = m_newTree->path(it.key());
+            job.patchPath = patchFolder + it->filePatch;
+            job.bytes = m_newTree->files().value(it.key()).size;
             jobs.append(job);
             owners.append(update.get());
         }
     }
-    if (jobs.isEmpty())
-        return true;
-
-    // The largest files first, so that both cores stay busy to the end.
-    QVector<int> order(jobs.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return jobs.at(a).bytes > jobs.at(b).bytes; });
-    std::atomic<qint64> bytesDone{0};
-    // Each thread touches its own jobs only.
-    DiffJob *const jobData = jobs.data();
-    const auto work = [&](int index) {
-        runDiff(jobData[index]);
-        bytesDone += jobData[index].bytes;
-    };
-    QElapsedTimer timer;
-    timer.start();
-    QFutureWatcher<void> watcher;
-    QEventLoop loop;
-    const auto report = [&] {
-        emit progress(QStringLiteral("diffing: %1 of %2 files, %3 of %4 MB")
-                          .arg(watcher.progressValue())
-                          .arg(jobs.size())
-                          .arg(megabytes(bytesDone), megabytes(totalBytes)));
-    };
-    connect(&watcher, &QFutureWatcher<void>::progressValueChanged, this, report);
-    connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::map(order, work));
-    if (!watcher.isFinished())
-        loop.exec();
-    report();
+    DiffScheduler scheduler;
+    // Straight through: the diffing threads report while this one waits.
+    connect(&scheduler, &DiffScheduler::progress, this, &ReleaseBuilder::progress,
+            Qt::DirectConnection);
+    if (!scheduler.run(jobs))
+        return fail(scheduler.errorString());
     m_diffCount = jobs.size();
-    m_diffMilliseconds = timer.elapsed();
-
-    for (int i = 0; i < jobs.size(); ++i) {
-        if (!jobs.at(i).error.isEmpty())
-            return fail(QStringLiteral("%1 -> %2: %3")
-                            .arg(jobs.at(i).oldPath, jobs.at(i).newPath, jobs.at(i).error));
+    m_diffMilliseconds = scheduler.milliseconds();
+    m_diffWorkMilliseconds = scheduler.workMilliseconds();
+    for (int i = 0; i < jobs.size(); ++i)
         owners.at(i)->diffMilliseconds += jobs.at(i).milliseconds;
-        m_diffWorkMilliseconds += jobs.at(i).milliseconds;
-    }
     return true;
 }
 
 bool ReleaseBuilder::writePackets()
 {
-    PacketWriter writer;
+    PacketAssembler assembler(*m_newTree, m_workFolder + QStringLiteral("/patches"));
     for (const auto &update : m_updates) {
-        const QString patchFolder =
-            m_workFolder + QStringLiteral("/patches/") + update->partialFolder() + QLatin1Char('/');
-        QVector<PacketItem> partial{PacketItem::folder(update->partialFolder())};
-        QVector<PacketItem> replace{PacketItem::folder(update->replaceFolder())};
-        for (const QString &path : qAsConst(update->changed)) {
-            const QString patch = update->patches.value(path).filePatch;
-            PacketItem item = PacketItem::file(update->partialFolder() + QLatin1Char('/') + patch,
-                                               patchFolder + patch);
-            // Made now, but standing for the new file: the same packet comes
-            // out of the same trees.
-            item.modified = QFileInfo(m_newTree->path(path)).lastModified();
-            item.permissions = patchPermissions;
-            partial.append(item);
-        }
         QStringList whole = update->changed + update->added;
         whole.sort();
-        for (const QString &path : qAsConst(update->added))
-            partial.append(PacketItem::file(update->partialFolder() + QLatin1Char('/') + path,
-                                            m_newTree->path(path)));
-        for (const QString &path : qAsConst(whole))
-            replace.append(PacketItem::file(update->replaceFolder() + QLatin1Char('/') + path,
-                                            m_newTree->path(path)));
-
-        for (const auto &packet : {std::make_pair(update->partialName, &partial),
-                                   std::make_pair(update->replaceName, &replace)}) {
-            emit progress(QStringLiteral("packing %1").arg(packet.first));
-            QElapsedTimer timer;
-            timer.start();
-            const QString path = m_releaseFolder + QLatin1Char('/') + packet.first;
-            if (!writer.write(path, *packet.second))
-                return fail(writer.errorString());
-            PublishedFile published;
-            published.name = packet.first;
-            published.files = packet.second->size() - 1;
-            published.bytes = QFileInfo(path).size();
-            published.milliseconds = timer.elapsed();
-            m_published.append(published);
-        }
+        if (!writePacket(update->partialName, update->changed.size() + update->added.size(),
+                         [&] {
+                             return assembler.writePartialPacket(releasePath(update->partialName),
+                                                                 update->patches, update->added);
+                         }) ||
+            !writePacket(update->replaceName, whole.size(), [&] {
+                return assembler.writeReplacePacket(releasePath(update->replaceName), whole);
+            }))
+            return fail(assembler.errorString());
         PublishedFile &partialRow = m_published[m_published.size() - 2];
-        const PublishedFile &replaceRow = m_published.last();
+        PublishedFile &replaceRow = m_published.last();
         partialRow.replaceBytes = replaceRow.bytes;
         partialRow.milliseconds += update->diffMilliseconds;
-        m_published.last().replaceBytes = replaceRow.bytes;
-        update->partialMd5 = fileMd5(m_releaseFolder + QLatin1Char('/') + update->partialName);
-        update->replaceMd5 = fileMd5(m_releaseFolder + QLatin1Char('/') + update->replaceName);
+        replaceRow.replaceBytes = replaceRow.bytes;
+        update->partialMd5 = fileMd5(releasePath(update->partialName));
+        update->replaceMd5 = fileMd5(releasePath(update->replaceName));
     }
+    const auto &updaterFiles = m_inputs->updaterFiles();
+    return writePacket(m_selfUpdatePacket, updaterFiles.size(),
+                       [&] {
+                           return assembler.writeSelfUpdatePacket(releasePath(m_selfUpdatePacket),
+                                                                  updaterFiles);
+                       }) ||
+           fail(assembler.errorString());
+}
+
+bool ReleaseBuilder::writePacket(const QString &name, int files, const std::function<bool()> &write)
+{
+    emit progress(QStringLiteral("packing %1").arg(name));
+    QElapsedTimer timer;
+    timer.start();
+    if (!write())
+        return false;
+    m_published.append({name, files, QFileInfo(releasePath(name)).size(), 0, timer.elapsed()});
     return true;
 }
 
-bool ReleaseBuilder::writeSelfUpdatePacket()
+QString ReleaseBuilder::releasePath(const QString &name) const
 {
-    emit progress(QStringLiteral("packing %1").arg(m_selfUpdatePacket));
-    QElapsedTimer timer;
-    timer.start();
-    const QString folder = m_selfUpdatePacket.chopped(4);
-    QVector<PacketItem> items{PacketItem::folder(folder)};
-    for (auto it = m_updaterFiles.constBegin(); it != m_updaterFiles.constEnd(); ++it)
-        items.append(PacketItem::file(folder + QLatin1Char('/') + it.key(), it.value()));
-    PacketWriter writer;
-    const QString path = m_releaseFolder + QLatin1Char('/') + m_selfUpdatePacket;
-    if (!writer.write(path, items))
-        return fail(writer.errorString());
-    m_published.append(
-        {m_selfUpdatePacket, m_updaterFiles.size(), QFileInfo(path).size(), 0, timer.elapsed()});
-    return true;
+    return m_releaseFolder + QLatin1Char('/') + name;
 }
 
 bool ReleaseBuilder::copyInstaller()
 {
     QElapsedTimer timer;
     timer.start();
-    const QString path = m_releaseFolder + QLatin1Char('/') + m_installerName;
+    const QString installerName = m_inputs->installerName();
+    const QString path = releasePath(installerName);
     for (const auto &update : m_updates) {
-        if (m_installerName == update->partialName || m_installerName == update->replaceName)
+        if (installerName == update->partialName || installerName == update->replaceName)
             return fail(
-                QStringLiteral("--installer %1: a packet has that name").arg(m_installerName));
+                QStringLiteral("--installer %1: a packet has that name").arg(installerName));
     }
-    if (m_installerName == m_selfUpdatePacket || !QFile::copy(m_options.installer, path))
+    if (installerName == m_selfUpdatePacket || !QFile::copy(m_options.installer, path))
         return fail(QStringLiteral("--installer %1 cannot be copied into the release")
                         .arg(m_options.installer));
-    m_published.append({m_installerName, 1, QFileInfo(path).size(), 0, timer.elapsed()});
+    m_published.append({installerName, 1, QFileInfo(path).size(), 0, timer.elapsed()});
     return true;
 }
 
@@ -440,9 +278,8 @@ ReleaseConfiguration::ReleaseClass ReleaseBuilder::releaseClass() const
     ReleaseConfiguration::ReleaseClass values;
     // The installer's sum is taken from the original: the check compares the
     // published copy with it.
-    values.installer = {urlOf(m_installerName), fileMd5(m_options.installer)};
-    values.selfUpdate = {urlOf(m_selfUpdatePacket),
-                         fileMd5(m_releaseFolder + QLatin1Char('/') + m_selfUpdatePacket)};
+    values.installer = {urlOf(m_inputs->installerName()), fileMd5(m_options.installer)};
+    values.selfUpdate = {urlOf(m_selfUpdatePacket), fileMd5(releasePath(m_selfUpdatePacket))};
     values.selfUpdateFor = m_options.selfUpdateFor;
     for (const auto &update : m_updates)
         values.updates.append({update->version,
@@ -479,27 +316,30 @@ bool ReleaseBuilder::writeConfiguration()
     QElapsedTimer timer;
     timer.start();
     const QByteArray json = configuration.toJson();
-    if (!writeReleaseFile(m_configurationName, json))
+    const QString configurationName = m_inputs->configurationName();
+    if (!writeReleaseFile(configurationName, json))
         return false;
-    m_published.append({m_configurationName, 1, json.size(), 0, timer.elapsed()});
+    m_published.append({configurationName, 1, json.size(), 0, timer.elapsed()});
     if (m_options.signingKeyFile.isEmpty())
         return true;
     timer.restart();
-    const QByteArray signature = m_signingKey->signatureFile(json);
-    if (!writeReleaseFile(signatureName(), signature))
+    QHash<QString, QString> releaseFiles;
+    for (const QString &name : QDir(m_releaseFolder).entryList(QDir::Files))
+        releaseFiles.insert(urlOf(name), releasePath(name));
+    QByteArray signature;
+    ReleaseSigner signer(m_options, m_inputs->signingKey());
+    if (!signer.sign(m_inputs->configurationName(), configuration, json, releaseFiles, &signature))
+        return fail(signer.errorString());
+    const QString signatureName = m_inputs->signatureName();
+    if (!writeReleaseFile(signatureName, signature))
         return false;
-    m_published.append({signatureName(), 1, signature.size(), 0, timer.elapsed()});
+    m_published.append({signatureName, 1, signature.size(), 0, timer.elapsed()});
     return true;
-}
-
-QString ReleaseBuilder::signatureName() const
-{
-    return m_configurationName + QStringLiteral(".sig");
 }
 
 bool ReleaseBuilder::writeReleaseFile(const QString &name, const QByteArray &content)
 {
-    QFile file(m_releaseFolder + QLatin1Char('/') + name);
+    QFile file(releasePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.flush())
         return fail(
             QStringLiteral("%1 cannot be written: %2").arg(file.fileName(), file.errorString()));
@@ -512,7 +352,7 @@ bool ReleaseBuilder::verify()
     QElapsedTimer timer;
     timer.start();
     ReleaseVerifier verifier(m_releaseFolder, m_workFolder + QStringLiteral("/verify"));
-    const QString configuration = m_releaseFolder + QLatin1Char('/') + m_configurationName;
+    const QString configuration = releasePath(m_inputs->configurationName());
     const auto failed = [this, &verifier] {
         return fail(QStringLiteral("verification failed, nothing was published: ") +
                     verifier.errorString());
@@ -520,18 +360,18 @@ bool ReleaseBuilder::verify()
 
     const ReleaseConfiguration::ReleaseClass expected = releaseClass();
     QMap<QString, QByteArray> updaterSums;
-    for (auto it = m_updaterFiles.constBegin(); it != m_updaterFiles.constEnd(); ++it)
+    const auto &updaterFiles = m_inputs->updaterFiles();
+    for (auto it = updaterFiles.constBegin(); it != updaterFiles.constEnd(); ++it)
         updaterSums.insert(it.key(), fileMd5(it.value()));
-    if (!m_options.signingKeyFile.isEmpty()) {
-        // The updater's own check, with the public key the updaters trust.
-        QString reason;
-        if (!ConfigSignature::verifyFiles(configuration,
-                                          m_releaseFolder + QLatin1Char('/') + signatureName(),
-                                          m_signingKey->publicKeyText(), &reason))
-            return fail(QStringLiteral("verification failed, nothing was published: the "
-                                       "signature does not hold: %1")
-                            .arg(reason));
-    }
+    // The updater's own checks, with the public key the updaters trust.
+    QStringList oldVersions;
+    for (const auto &update : m_updates)
+        oldVersions.append(update->version);
+    if (!m_options.signingKeyFile.isEmpty() &&
+        !verifier.verifyStatement(configuration, releasePath(m_inputs->signatureName()),
+                                  m_inputs->signingKey().publicKeyText(),
+                                  m_inputs->configurationName(), oldVersions))
+        return failed();
     for (const QString &tag : qAsConst(m_options.osTags)) {
         emit progress(QStringLiteral("verifying the configuration of %1").arg(tag));
         if (!verifier.verifyConfiguration(configuration, tag, expected))

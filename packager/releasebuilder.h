@@ -1,25 +1,28 @@
 #pragma once
 
-#include "releaseconfiguration.h"
-#include "releaseoptions.h"
+#include "packager/releaseoptions.h"
+#include "releasecontract/releaseconfiguration.h"
 
 #include <QByteArray>
 #include <QMap>
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class FileTree;
-class SigningKey;
+class ReleaseInputs;
 class QTemporaryDir;
 
-// Makes a release from the trees of the options: diffs every changed file on
-// every core, writes the packets, the installer copy and the configuration
-// into a staging folder beside the output folder, verifies everything the
-// way the updater will use it, and only then renames the staging folder into
-// the output folder. A failure leaves the output folder as it was.
+// Makes a release from the trees of the options: checks the inputs
+// (ReleaseInputs), diffs every changed file on every core (DiffScheduler),
+// packs the packets (PacketAssembler), copies the installer and writes the
+// configuration into a staging folder beside the output folder, verifies
+// everything the way the updater will use it (ReleaseVerifier), and only then
+// renames the staging folder into the output folder. A failure leaves the
+// output folder as it was.
 class ReleaseBuilder : public QObject
 {
     Q_OBJECT
@@ -64,11 +67,13 @@ private:
 
     bool fail(const QString &text);
     bool checkInputs();
+    bool makeStagingFolder();
     bool scanTrees();
     bool compareTrees();
     bool makePatches();
     bool writePackets();
-    bool writeSelfUpdatePacket();
+    // Writes the packet `name` of `files` files with `write` and lists it.
+    bool writePacket(const QString &name, int files, const std::function<bool()> &write);
     bool copyInstaller();
     bool writeConfiguration();
     // What the configuration says of every release class.
@@ -78,20 +83,17 @@ private:
 
     QString packetName(const QString &kind, const QString &versions) const;
     QString urlOf(const QString &name) const;
-    QString signatureName() const;
+    QString releasePath(const QString &name) const;
     bool writeReleaseFile(const QString &name, const QByteArray &content);
 
     ReleaseOptions m_options;
     std::unique_ptr<QTemporaryDir> m_staging;
     QString m_releaseFolder;
     QString m_workFolder;
+    std::unique_ptr<ReleaseInputs> m_inputs;
     std::unique_ptr<FileTree> m_newTree;
-    std::unique_ptr<SigningKey> m_signingKey;
     std::vector<std::unique_ptr<Update>> m_updates;
-    QString m_installerName;
-    QString m_configurationName;
     QString m_selfUpdatePacket;
-    QMap<QString, QString> m_updaterFiles; // name in the packet -> source
     QVector<PublishedFile> m_published;
     qint64 m_verificationMilliseconds = 0;
     int m_diffCount = 0;

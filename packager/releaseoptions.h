@@ -26,6 +26,8 @@ struct ReleaseOptions
     QString mergeFile;
     // The secret key that signs the configuration; empty: it is not signed.
     QString signingKeyFile;
+    // Days after signing until the signed release is refused; 0: never.
+    int expiresInDays = 0;
 
     // Names of the release classes in the order the configuration uses.
     static QStringList allOsTags();

@@ -1,11 +1,14 @@
-#include "releaseverifier.h"
+#include "packager/releaseverifier.h"
 
-#include "control/updateconfig.h"
-#include "filetree.h"
 #include "package/bsdiffcontrol.h"
 #include "package/lib7z.h"
-#include "shared/filemd5.h"
+#include "packager/filetree.h"
+#include "releasecontract/configsignature.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/releaselayout.h"
+#include "releasecontract/updateconfig.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,6 +40,23 @@ bool ReleaseVerifier::fail(const QString &text)
 {
     m_errorString = text;
     return false;
+}
+
+bool ReleaseVerifier::verifyStatement(const QString &configPath, const QString &signaturePath,
+                                      const QString &publicKey, const QString &channel,
+                                      const QStringList &oldVersions)
+{
+    QString reason;
+    if (!ConfigSignature::verifyFiles(configPath, signaturePath, publicKey, &reason, &m_statement))
+        return fail(QStringLiteral("the signature does not hold: ") + reason);
+    for (const QString &version : oldVersions) {
+        if (!m_statement.admits(channel, version, QDateTime::currentDateTimeUtc(), QDateTime(),
+                                &reason))
+            return fail(QStringLiteral("an updater of %1 would refuse the signed release: %2")
+                            .arg(version, reason));
+    }
+    m_statementHeld = true;
+    return true;
 }
 
 bool ReleaseVerifier::verifyConfiguration(const QString &configPath, const QString &osTag,
@@ -132,7 +152,7 @@ bool ReleaseVerifier::verifySelfUpdate(const ReleaseConfiguration::Packet &packe
         return fail(QStringLiteral("self-update packet: it unpacks into other files than it was "
                                    "made of"));
     // The first run starts it from there.
-    if (!QFileInfo(folder + QStringLiteral("/update.exe")).isExecutable())
+    if (!QFileInfo(folder + QLatin1Char('/') + ReleaseLayout::updaterProgram()).isExecutable())
         return fail(QStringLiteral("self-update packet: update.exe unpacks without the right to "
                                    "be started"));
     return true;
@@ -147,6 +167,9 @@ bool ReleaseVerifier::publishedFile(const ReleaseConfiguration::Packet &packet, 
         return fail(QStringLiteral("%1 names no file of the release").arg(packet.url));
     if (fileMd5(*path) != packet.md5)
         return fail(QStringLiteral("%1: its MD5 is not the one in the configuration").arg(name));
+    QString reason;
+    if (m_statementHeld && !m_statement.coversFile(packet.url, *path, &reason))
+        return fail(reason);
     return true;
 }
 
@@ -157,9 +180,10 @@ bool ReleaseVerifier::unpack(const ReleaseConfiguration::Packet &packet, QString
         return false;
     const QString target = m_workFolder + QStringLiteral("/unpacked-%1").arg(++m_unpackCount);
     const QString name = QFileInfo(path).fileName();
-    // The updater unpacks into its work folder and works on the folder named
-    // like the packet without its four-character extension.
-    *folder = target + QLatin1Char('/') + name.chopped(4);
+    // The updater unpacks into its work folder and works on the folder the
+    // packet's name gives.
+    const QString folderName = ReleaseLayout::packetFolderName(name);
+    *folder = target + QLatin1Char('/') + folderName;
     Lib7z::registerArchiveCodecs();
     QFile archive(path);
     if (!archive.open(QIODevice::ReadOnly))
@@ -172,9 +196,9 @@ bool ReleaseVerifier::unpack(const ReleaseConfiguration::Packet &packet, QString
     }
     const QStringList entries = QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
                                                        QDir::Hidden | QDir::System);
-    if (entries != QStringList{name.chopped(4)})
+    if (entries != QStringList{folderName})
         return fail(QStringLiteral("%1 unpacks into %2, not into the one folder %3")
-                        .arg(name, entries.join(QStringLiteral(", ")), name.chopped(4)));
+                        .arg(name, entries.join(QStringLiteral(", ")), folderName));
     return true;
 }
 

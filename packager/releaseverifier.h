@@ -1,10 +1,12 @@
 #pragma once
 
-#include "releaseconfiguration.h"
+#include "releasecontract/releaseconfiguration.h"
+#include "releasecontract/releasestatement.h"
 
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 class FileTree;
 
@@ -18,6 +20,13 @@ class ReleaseVerifier
 public:
     ReleaseVerifier(const QString &releaseFolder, const QString &workFolder);
 
+    // The configuration's signature holds under `publicKey`, and its
+    // statement admits the release onto each of `oldVersions` read under the
+    // name `channel`; from then on every published file is checked against
+    // the statement too.
+    bool verifyStatement(const QString &configPath, const QString &signaturePath,
+                         const QString &publicKey, const QString &channel,
+                         const QStringList &oldVersions);
     // The configuration gives the release class exactly these values.
     bool verifyConfiguration(const QString &configPath, const QString &osTag,
                              const ReleaseConfiguration::ReleaseClass &expected);
@@ -47,5 +56,7 @@ private:
     QString m_releaseFolder;
     QString m_workFolder;
     int m_unpackCount = 0;
+    ReleaseStatement m_statement;
+    bool m_statementHeld = false;
     QString m_errorString;
 };

@@ -1,4 +1,4 @@
-#include "summarytable.h"
+#include "packager/summarytable.h"
 
 #include <QLocale>
 

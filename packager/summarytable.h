@@ -1,6 +1,6 @@
 #pragma once
 
-#include "releasebuilder.h"
+#include "packager/releasebuilder.h"
 
 #include <QString>
 #include <QVector>

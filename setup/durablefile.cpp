@@ -1,6 +1,6 @@
-#include "durablefile.h"
+#include "setup/durablefile.h"
 
-#include "setupplatform.h"
+#include "setup/setupplatform.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,10 +1,10 @@
-#include "installjournal.h"
+#include "setup/installjournal.h"
 
-#include "durablefile.h"
-#include "installlock.h"
-#include "setupplatform.h"
-#include "shared/filemd5.h"
-#include "shared/relativepath.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/relativepath.h"
+#include "setup/durablefile.h"
+#include "setup/installlock.h"
+#include "setup/setupplatform.h"
 
 #include <QDebug>
 #include <QDir>

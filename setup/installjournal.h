@@ -1,5 +1,7 @@
 #pragma once
 
+#include "releasecontract/releaselayout.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -32,7 +34,7 @@ class InstallJournal
 public:
     explicit InstallJournal(const QString &installPath);
 
-    static QString folderName() { return QStringLiteral("Trellim.journal"); }
+    static QString folderName() { return ReleaseLayout::setupJournalFolder(); }
     // A path relative to the installation that stays inside it and outside the
     // journal folder. Entries of a journal are read only when they all are.
     static bool isRecordablePath(const QString &path);

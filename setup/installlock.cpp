@@ -1,6 +1,6 @@
-#include "installlock.h"
+#include "setup/installlock.h"
 
-#include "setupplatform.h"
+#include "setup/setupplatform.h"
 
 #include <QDebug>
 #include <QFile>

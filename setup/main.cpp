@@ -1,4 +1,4 @@
-#include "trellim.h"
+#include "setup/trellim.h"
 
 int main(int argc, char **argv)
 {

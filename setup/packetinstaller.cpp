@@ -1,16 +1,15 @@
-#include "packetinstaller.h"
+#include "setup/packetinstaller.h"
 
-#include "durablefile.h"
-#include "setupplatform.h"
-#include "shared/filemd5.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/releaselayout.h"
+#include "releasecontract/updateconfig.h"
+#include "setup/durablefile.h"
+#include "setup/setupplatform.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QVariant>
 
 PacketInstaller::PacketInstaller(const QString &packetPath, const QString &installPath,
                                  const QString &configurationPath, const QString &version)
@@ -103,29 +102,13 @@ bool PacketInstaller::checkPreparedFiles()
 
 void PacketInstaller::readNewSums()
 {
-    QFile configuration(configurationPath);
-    if (!configuration.open(QIODevice::ReadOnly)) {
-        qDebug() << "no update configuration to check the changed files against:"
-                 << configurationPath;
-        return;
-    }
-    const QJsonObject patch = QJsonDocument::fromJson(configuration.readAll())
-                                  .object()
-                                  .value(manifest.osTag)
-                                  .toObject()
-                                  .value(QStringLiteral("partialPacket"))
-                                  .toObject()
-                                  .value(version)
-                                  .toObject()
-                                  .value(QStringLiteral("modify"))
-                                  .toObject()
-                                  .value(QStringLiteral("patch"))
-                                  .toObject();
-    for (auto it = patch.constBegin(); it != patch.constEnd(); ++it) {
-        const QByteArray sum =
-            it.value().toObject().value(QStringLiteral("newFileMd5")).toVariant().toByteArray();
-        if (!sum.isEmpty() && InstallJournal::isRecordablePath(it.key()))
-            newSums.insert(it.key(), sum);
+    // The configuration the files were made from: a missing one names no sum.
+    UpdateConfig configuration;
+    configuration.configPath = configurationPath;
+    configuration.getPartialPacketInfo(manifest.osTag, version);
+    for (auto it = configuration.modify.cbegin(); it != configuration.modify.cend(); ++it) {
+        if (!it->newFileMd5.isEmpty() && InstallJournal::isRecordablePath(it.key()))
+            newSums.insert(it.key(), it->newFileMd5);
     }
 }
 
@@ -133,7 +116,7 @@ bool PacketInstaller::keepPreviousVersions()
 {
     for (const QString &path : qAsConst(journal.replaced)) {
         const QString installed = installPath + QLatin1Char('/') + path;
-        const QString backupName = QStringLiteral("backup/") + path;
+        const QString backupName = ReleaseLayout::backupFolder() + QLatin1Char('/') + path;
         const QString backup = installPath + QLatin1Char('/') + backupName;
         const QString saved = journal.savedCopy(path);
         QDir().mkpath(QFileInfo(saved).path());

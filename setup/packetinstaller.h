@@ -1,7 +1,7 @@
 #pragma once
 
-#include "installjournal.h"
-#include "preparedmanifest.h"
+#include "setup/installjournal.h"
+#include "setup/preparedmanifest.h"
 
 #include <QByteArray>
 #include <QMap>

@@ -1,8 +1,8 @@
-#include "preparedmanifest.h"
+#include "setup/preparedmanifest.h"
 
-#include "durablefile.h"
-#include "installjournal.h"
-#include "shared/filemd5.h"
+#include "releasecontract/filemd5.h"
+#include "setup/durablefile.h"
+#include "setup/installjournal.h"
 
 #include <QDir>
 #include <QDirIterator>

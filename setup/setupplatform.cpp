@@ -1,4 +1,6 @@
-#include "setupplatform.h"
+#include "setup/setupplatform.h"
+
+#include "releasecontract/releaselayout.h"
 
 #include <QDebug>
 #include <QDir>
@@ -26,7 +28,7 @@ namespace {
 bool isUpdaterName(const QString &name)
 {
     return name.compare(QLatin1String("update"), Qt::CaseInsensitive) == 0 ||
-           name.compare(QLatin1String("update.exe"), Qt::CaseInsensitive) == 0;
+           name.compare(ReleaseLayout::updaterProgram(), Qt::CaseInsensitive) == 0;
 }
 
 #ifdef Q_OS_WIN

@@ -1,12 +1,12 @@
-#include "trellim.h"
+#include "setup/trellim.h"
 
-#include "installjournal.h"
-#include "installlock.h"
-#include "packetinstaller.h"
-#include "setupplatform.h"
-#include "shared/logfolder.h"
-#include "shared/logline.h"
-#include "shared/wrappedpath.h"
+#include "releasecontract/logfolder.h"
+#include "releasecontract/logline.h"
+#include "releasecontract/wrappedpath.h"
+#include "setup/installjournal.h"
+#include "setup/installlock.h"
+#include "setup/packetinstaller.h"
+#include "setup/setupplatform.h"
 
 #include <QCoreApplication>
 #include <QDebug>

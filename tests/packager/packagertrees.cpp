@@ -2,7 +2,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -41,30 +40,12 @@ QByteArray nextVersion(const QByteArray &bytes, quint32 seed)
 
 bool write(const QString &root, const Tree &tree)
 {
-    for (auto it = tree.constBegin(); it != tree.constEnd(); ++it) {
-        QFile file(root + QLatin1Char('/') + it.key());
-        if (!QDir().mkpath(QFileInfo(file).path()) || !file.open(QIODevice::WriteOnly) ||
-            file.write(it.value()) != it.value().size())
-            return false;
-    }
-    return QDir().mkpath(root);
+    return FolderTree::write(root, tree);
 }
 
 Tree read(const QString &root, const QStringList &leftOut)
 {
-    Tree tree;
-    const QDir base(root);
-    QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString path = base.relativeFilePath(files.next());
-        if (leftOut.contains(path.section(QLatin1Char('/'), 0, 0)) &&
-            path.contains(QLatin1Char('/')))
-            continue;
-        QFile file(files.filePath());
-        tree.insert(path,
-                    file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable"));
-    }
-    return tree;
+    return FolderTree::read(root, FolderTree::Folders::None, leftOut);
 }
 
 Run runPackager(const QStringList &arguments)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foldertree.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QString>
@@ -8,7 +10,7 @@
 // Installation trees and runs of update-packager for the packager's tests.
 namespace PackagerTrees {
 
-using Tree = QMap<QString, QByteArray>; // relative path -> content
+using Tree = FolderTree::Tree;
 
 // Bytes that compress and diff like a program: random words with repeats.
 QByteArray programBytes(int size, quint32 seed);

@@ -1,15 +1,18 @@
-#include "control/configsignature.h"
-#include "control/updateconfig.h"
 #include "package/bspatch.h"
+#include "packager/releasebuilder.h"
+#include "packager/releaseoptions.h"
 #include "packagertrees.h"
-#include "releasebuilder.h"
-#include "releaseoptions.h"
+#include "releasecontract/configsignature.h"
+#include "releasecontract/releasestatement.h"
+#include "releasecontract/updateconfig.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
 using namespace PackagerTrees;
@@ -27,6 +30,7 @@ enum class Refusal
     UpdaterWithoutSetupProgram,
     LinkInTree,
     OutInsideTree,
+    SelfUpdateWithoutKeys,
 };
 
 int runTool(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
@@ -191,11 +195,19 @@ private slots:
         QCOMPARE(QDir(unpacked).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  (QStringList{"fixupdate-2.0", "partial-1.0-2.0", "replace-1.0-2.0"}));
 
-        // Each patch gives the new file through Debian's bspatch and through
-        // the updater's own applier alike.
+        // Each patch is byte for byte what Debian's bsdiff makes, and gives
+        // the new file through Debian's bspatch and the updater's own applier.
         Tree partial = read(unpacked + QStringLiteral("/partial-1.0-2.0"));
         for (const QString &path : changed) {
             const QString patch = unpacked + "/partial-1.0-2.0/" + path + ".patch";
+            // Debian's bsdiff cannot read an empty file.
+            if (!oldTree.value(path).isEmpty() && !newTree.value(path).isEmpty()) {
+                const QString debianPatch = dir.filePath(QStringLiteral("debian.patch"));
+                QCOMPARE(runTool(QStringLiteral("bsdiff"),
+                                 {oldDir + '/' + path, newDir + '/' + path, debianPatch}),
+                         0);
+                QCOMPARE(read(dir.path()).value("debian.patch"), partial.value(path + ".patch"));
+            }
             const QString byDebian = dir.filePath(QStringLiteral("by-debian"));
             const QString byUs = dir.filePath(QStringLiteral("by-us"));
             QCOMPARE(runTool(QStringLiteral("bspatch"), {oldDir + '/' + path, byDebian, patch}), 0);
@@ -237,6 +249,10 @@ private slots:
             << Refusal::LinkInTree << 1 << "a link, which a packet cannot carry";
         QTest::newRow("an output folder inside the new tree")
             << Refusal::OutInsideTree << 1 << "lies inside";
+        QTest::newRow("signing with a self-update updater that trusts no key")
+            << Refusal::SelfUpdateWithoutKeys << 1
+            << "trusts no key and checks no signature. Installations that update themselves "
+               "would run it next";
     }
 
     // A release that could not work is refused before anything is written.
@@ -268,6 +284,15 @@ private slots:
         case Refusal::LinkInTree:
             QVERIFY(QFile::link(newDir + QStringLiteral("/same.txt"),
                                 newDir + QStringLiteral("/link.txt")));
+            break;
+        case Refusal::SelfUpdateWithoutKeys:
+            QVERIFY(runPackager({QStringLiteral("keygen"), dir.filePath(QStringLiteral("keys"))})
+                        .exitCode == 0);
+            QVERIFY(write(updaterDir,
+                          {{QStringLiteral("update.exe"),
+                            QByteArray("#!/bin/sh\n# " VELMORA_TRUSTED_KEYS_RECORD("") "\n")}}));
+            given << QStringLiteral("--sign-key")
+                  << dir.filePath(QStringLiteral("keys/signing.key"));
             break;
         }
         const Run run = runPackager(given);
@@ -393,8 +418,13 @@ private slots:
                                            release.value(name + QStringLiteral(".sig")), publicKey,
                                            &reason);
         };
+        // The self-update packet's updater trusts the key.
+        QVERIFY(
+            write(updaterDir, {{QStringLiteral("update.exe"),
+                                VELMORA_TRUSTED_KEYS_RECORD_START + publicKey.toLatin1() + '>'}}));
         const QStringList signing{QStringLiteral("--sign-key"), secretKey};
-        const Run first = runPackager(arguments() + QStringList{"--os", "win7"} + signing);
+        const Run first =
+            runPackager(arguments() + QStringList{"--os", "win7", "--expires-in", "30"} + signing);
         QVERIFY2(first.exitCode == 0, qPrintable(first.errors));
         const QString firstConfig = outDir + QStringLiteral("/setup.exe.json");
         QVERIFY(signatureHolds(firstConfig, QByteArray()));
@@ -415,6 +445,29 @@ private slots:
         const Run signedMerge = runPackager(second + signing);
         QVERIFY2(signedMerge.exitCode == 0, qPrintable(signedMerge.errors));
         QVERIFY(signatureHolds(secondOut + QStringLiteral("/setup.exe.json"), QByteArray()));
+
+        // Each statement names the SHA-256 of every file its configuration
+        // names, the kept ones of the first release too, and the expiry.
+        Tree files = read(outDir);
+        files.insert(read(secondOut));
+        for (const QString &out : {outDir, secondOut}) {
+            const QString configuration = out + QStringLiteral("/setup.exe.json");
+            ReleaseStatement statement;
+            QString reason;
+            QVERIFY2(ConfigSignature::verifyFiles(configuration,
+                                                  configuration + QStringLiteral(".sig"), publicKey,
+                                                  &reason, &statement),
+                     qPrintable(reason));
+            QCOMPARE(statement.expiresAt.isValid(), out == outDir);
+            if (out == outDir)
+                QCOMPARE(statement.signedAt.daysTo(statement.expiresAt), 30);
+            QCOMPARE(statement.files.size(), out == outDir ? 4 : 7);
+            for (auto it = statement.files.constBegin(); it != statement.files.constEnd(); ++it)
+                QCOMPARE(it.value(),
+                         QCryptographicHash::hash(files.value(QUrl(it.key()).fileName()),
+                                                  QCryptographicHash::Sha256)
+                             .toHex());
+        }
     }
 };
 

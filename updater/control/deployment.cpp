@@ -1,9 +1,10 @@
 #include "control/deployment.h"
 
 #include "platform/platform.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/relativepath.h"
+#include "releasecontract/releaselayout.h"
 #include "setup/setupplatform.h"
-#include "shared/filemd5.h"
-#include "shared/relativepath.h"
 
 #include <QDebug>
 #include <QDir>
@@ -135,7 +136,8 @@ bool Deployment::copyDirectory(const QString &source, const QString &target, boo
         if (entry.isDir()) {
             // Never copy a backup or a self-update folder into another.
             const QString baseName = entry.baseName();
-            if (baseName == QLatin1String("backup") || baseName == QLatin1String("fixupdate"))
+            if (baseName == ReleaseLayout::backupFolder() ||
+                baseName == ReleaseLayout::selfUpdateFolder())
                 continue;
             if (!copyDirectory(entry.absoluteFilePath(), targetPath, compareFirst))
                 return false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shared/patchentry.h"
+#include "releasecontract/patchentry.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "control/packetsumcache.h"
 
-#include "shared/filemd5.h"
+#include "releasecontract/filemd5.h"
 
 #include <QDateTime>
 #include <QDebug>

@@ -1,21 +1,24 @@
 #include "control/updatecontrol.h"
 
-#include "control/configsignature.h"
+#include "control/acceptedreleases.h"
 #include "control/deployment.h"
 #include "download/downloadcontrol.h"
 #include "package/bsdiffcontrol.h"
 #include "package/uncompress.h"
 #include "platform/platform.h"
+#include "releasecontract/configsignature.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/logfolder.h"
+#include "releasecontract/relativepath.h"
+#include "releasecontract/releaselayout.h"
+#include "releasecontract/wrappedpath.h"
 #include "setup/installjournal.h"
 #include "setup/preparedmanifest.h"
 #include "setup/setupplatform.h"
 #include "shared/connectchecked.h"
-#include "shared/filemd5.h"
-#include "shared/logfolder.h"
-#include "shared/relativepath.h"
 #include "shared/vendorconfig.h"
-#include "shared/wrappedpath.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +26,12 @@
 #include <QProcess>
 #include <QThread>
 #include <QUrl>
+
+namespace {
+// The configuration and its signature are read whole into memory: larger
+// announced files are refused before a byte of them is fetched.
+const qint64 configSizeLimit = 4 * 1024 * 1024;
+} // namespace
 
 UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
 {
@@ -32,7 +41,7 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
     deployFiles << QStringLiteral("Qt5Core.dll") << QStringLiteral("Qt5Network.dll")
                 << QStringLiteral("Qt5Widgets.dll") << QStringLiteral("msvcr120.dll")
                 << QStringLiteral("msvcp120.dll") << QStringLiteral("Qt5Gui.dll")
-                << QStringLiteral("Qt5Svg.dll") << QStringLiteral("Trellim.exe");
+                << QStringLiteral("Qt5Svg.dll") << ReleaseLayout::setupProgram();
     deployDirs << QStringLiteral("imageformats") << QStringLiteral("iconengines")
                << QStringLiteral("platforms");
 
@@ -112,6 +121,7 @@ void UpdateControl::mainControlSlot()
             emit showMessageBoxSignal(updateErrorText(), true);
             break;
         }
+        statementHeld = false;
         emit changeLabelTextSignal(tr("Preparing configuration file"));
         emit showMovieSignal();
         stage = DownloadingConfig;
@@ -134,24 +144,24 @@ void UpdateControl::mainControlSlot()
         break;
     case FixPacketReady:
         qDebug() << "download fixUpdatePacket Success";
-        unpackIfMatches(fixUpdatePacketPath, config.fixUpdatePacketMd5,
+        unpackIfMatches(fixUpdatePacketPath, config.fixUpdatePacketMd5, config.fixUpdatePacketUrl,
                         "Download FixUpdate Packet md5 is not match",
                         "json: fixUpdatePacket's md5 %1", "file: fixUpdatePacket's md5 %1",
                         UncompressingFixPacket);
         break;
     case PartialPacketReady:
-        unpackIfMatches(partialPacketPath, config.partialPacketMd5,
+        unpackIfMatches(partialPacketPath, config.partialPacketMd5, config.partialPacketUrl,
                         "Download Partial Packet md5 is not match", "json: PartialPacket's md5 %1",
                         "file: PartialPacket's md5 %1", UncompressingPartialPacket);
         break;
     case ReplacePacketReady:
-        unpackIfMatches(replacePacketPath, config.replacePacketMd5,
+        unpackIfMatches(replacePacketPath, config.replacePacketMd5, config.replacePacketUrl,
                         "Download Replace Packet md5 is not match", "json: replacePacket's md5 %1",
                         "file: replace Packet's md5 %1", UncompressingReplacePacket);
         break;
     case InstallerReady:
         // A wrong installer is not fetched again: the user is sent to the web site.
-        if (!packetMatches(installerPath, config.installerMd5,
+        if (!packetMatches(installerPath, config.installerMd5, config.installerUrl,
                            "Download installer md5 is not match", "json: installer's md5 %1",
                            "file: installer's md5 %1")) {
             emit showMessageBoxSignal(updateErrorText(), true);
@@ -196,12 +206,28 @@ void UpdateControl::beginConfigSignatureDownload()
 
 bool UpdateControl::configSignatureHolds()
 {
+    // The channel is the name the configuration was asked for under, which a
+    // statement for another configuration cannot name.
+    const QString channel = QUrl(configUrl).fileName(QUrl::FullyDecoded);
+    const AcceptedReleases accepted(LogFolder::acceptedReleasesPath());
     QString reason;
-    if (!ConfigSignature::verifyFiles(configFilePath, configSignaturePath, trustedKeys, &reason)) {
+    if (!ConfigSignature::verifyFiles(configFilePath, configSignaturePath, trustedKeys, &reason,
+                                      &statement) ||
+        !statement.admits(channel, version, QDateTime::currentDateTimeUtc(),
+                          accepted.newestSigned(installPath), &reason)) {
         refuseConfiguration(reason);
         return false;
     }
     qDebug() << "update config signature verified";
+    qDebug() << "release statement" << statement.version
+             << statement.signedAt.toString(Qt::ISODateWithMs)
+             << (statement.expiresAt.isValid() ? statement.expiresAt.toString(Qt::ISODateWithMs)
+                                               : QStringLiteral("never"));
+    // Kept before anything is installed, so that no older release is taken
+    // afterwards, whatever becomes of this update.
+    if (!accepted.accept(installPath, statement.signedAt, &reason))
+        qDebug() << "the accepted release cannot be kept:" << reason;
+    statementHeld = true;
     return true;
 }
 
@@ -261,8 +287,8 @@ bool UpdateControl::checkSelfUpdate()
     for (const QJsonValue &usedVersion : qAsConst(config.fixUpdateUesedVersion)) {
         if (usedVersion.toString() != version)
             continue;
-        fixUpdateDir = installPath + QStringLiteral("/fixupdate");
-        SetupPlatform::removeLinksOnPath(installPath, QStringLiteral("fixupdate"));
+        fixUpdateDir = installPath + QLatin1Char('/') + ReleaseLayout::selfUpdateFolder();
+        SetupPlatform::removeLinksOnPath(installPath, ReleaseLayout::selfUpdateFolder());
         QDir().mkpath(fixUpdateDir);
         if (useFoundPacket(config.fixUpdatePacketMd5, &fixUpdatePacketPath, FixPacketReady))
             return true;
@@ -284,7 +310,7 @@ void UpdateControl::launchSelfUpdate()
         return;
     }
     // The copy skips the self-update check and appends to this run's log.
-    const QString program = fixUpdateDir + QStringLiteral("/update.exe");
+    const QString program = fixUpdateDir + QLatin1Char('/') + ReleaseLayout::updaterProgram();
     const QStringList arguments{QStringLiteral("-skipfix"), version, configUrl,
                                 WrappedPath::wrap(installPath), logFileName};
     if (!startHandOff("updateProcess", program, arguments, "start update",
@@ -293,23 +319,32 @@ void UpdateControl::launchSelfUpdate()
 }
 
 bool UpdateControl::packetMatches(const QString &path, const QByteArray &expected,
-                                  const char *mismatchLine, const char *jsonText,
-                                  const char *fileText) const
+                                  const QString &url, const char *mismatchLine,
+                                  const char *jsonText, const char *fileText) const
 {
     const QByteArray actual = fileMd5(path);
-    if (actual == expected)
+    QString reason;
+    if (actual == expected && (!statementHeld || statement.coversFile(url, path, &reason)))
         return true;
-    qDebug() << mismatchLine;
-    qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
-             << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
+    // Fetched afresh next time: resuming would keep the wrong bytes, and a
+    // packet found again by its MD5 would be refused again.
+    DownloadControl::discardPartialFile(path);
+    if (actual != expected) {
+        qDebug() << mismatchLine;
+        qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
+                 << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
+    } else {
+        qDebug() << "release statement refused the file:" << reason;
+    }
     return false;
 }
 
 void UpdateControl::unpackIfMatches(const QString &path, const QByteArray &expected,
-                                    const char *mismatchLine, const char *jsonText,
-                                    const char *fileText, UpdateStage unpackingStage)
+                                    const QString &url, const char *mismatchLine,
+                                    const char *jsonText, const char *fileText,
+                                    UpdateStage unpackingStage)
 {
-    if (!packetMatches(path, expected, mismatchLine, jsonText, fileText)) {
+    if (!packetMatches(path, expected, url, mismatchLine, jsonText, fileText)) {
         emit reStartUpdateSignal();
         return;
     }
@@ -344,7 +379,11 @@ void UpdateControl::beginDownload()
     // A coordinator that refuses to start without a word (the target cannot
     // be created, or it is still busy) would leave the update waiting for ever.
     sizeQueryFailed = false;
-    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount) &&
+    const qint64 sizeLimit = stage == DownloadingConfig            ? configSizeLimit
+                             : stage == DownloadingConfigSignature ? ConfigSignature::largestFile
+                                                                   : -1;
+    // A refused size costs a restart, like a configuration that cannot be read.
+    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount, sizeLimit) &&
         !sizeQueryFailed) {
         qDebug() << "start download failed" << downloadTarget;
         emit reStartUpdateSignal();
@@ -381,13 +420,9 @@ void UpdateControl::beginUncompress()
     emit changeLabelTextSignal(tr("Updating program"));
     uncompress->archivePath = currentPacketPath;
     uncompress->targetDir = updateDir;
-    // A packet "name.ext" unpacks into the folder "name" beside it, whatever
-    // the length of its extension. A name that is all extension (".pak")
-    // names the packet itself, never the whole work folder.
     const QFileInfo packet(currentPacketPath);
-    const QString folderName =
-        packet.completeBaseName().isEmpty() ? packet.fileName() : packet.completeBaseName();
-    outUncompressFilesPath = packet.path() + QLatin1Char('/') + folderName;
+    outUncompressFilesPath =
+        packet.path() + QLatin1Char('/') + ReleaseLayout::packetFolderName(packet.fileName());
     qDebug() << "outUncompressFilesPath" << outUncompressFilesPath;
     uncompress->uncompressPacket();
 }
@@ -573,7 +608,7 @@ void UpdateControl::callTrellim(QString packetPath)
     }
     QThread::msleep(500);
 
-    backupPath = QStringLiteral("%1/backup").arg(installPath);
+    backupPath = installPath + QLatin1Char('/') + ReleaseLayout::backupFolder();
     const Deployment deployment(installPath, backupPath);
     deployment.rebuildBackupFolder();
     // The setup program runs from the backup folder, with the run-time it
@@ -586,7 +621,7 @@ void UpdateControl::callTrellim(QString packetPath)
         retryHandOff(packetPath, failure);
         return;
     }
-    removeFilesWithSuffix(packetPath, QStringLiteral("patch"));
+    removeFilesWithSuffix(packetPath, ReleaseLayout::patchSuffix());
     removeFilesWithSuffix(backupPath, QStringLiteral("bak"));
     // The setup program installs nothing but the files these sums describe.
     QString error;
@@ -626,8 +661,9 @@ bool UpdateControl::startHandOff(const char *programText, const QString &program
 void UpdateControl::startTrellim(const QString &packetPath)
 {
     // A self-updated copy starts the setup program that came with it.
-    const QString program = skipFix ? installPath + QStringLiteral("/fixupdate/Trellim.exe")
-                                    : backupPath + QStringLiteral("/Trellim.exe");
+    const QString folder =
+        skipFix ? installPath + QLatin1Char('/') + ReleaseLayout::selfUpdateFolder() : backupPath;
+    const QString program = folder + QLatin1Char('/') + ReleaseLayout::setupProgram();
     const QStringList arguments{WrappedPath::wrap(installPath), WrappedPath::wrap(packetPath),
                                 logFileName, QFileInfo(configFilePath).fileName(), version};
     if (startHandOff("program", program, arguments, "start Trellim success",

@@ -1,8 +1,8 @@
 #include "package/bsdiffcontrol.h"
 
 #include "package/bspatch.h"
-#include "shared/filemd5.h"
-#include "shared/relativepath.h"
+#include "releasecontract/filemd5.h"
+#include "releasecontract/relativepath.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,5 +1,7 @@
 #include "package/bspatch.h"
 
+#include "releasecontract/bsdiff40format.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QSaveFile>
@@ -14,8 +16,8 @@
 
 namespace {
 
-const int HeaderSize = 32;
-const int ValueSize = 8;
+const int HeaderSize = Bsdiff40Format::headerSize;
+const int ValueSize = Bsdiff40Format::valueSize;
 
 using Buffer = std::unique_ptr<unsigned char[]>;
 
@@ -34,20 +36,6 @@ void logSystemFailure(const QString &text)
 void logCorruptPatch()
 {
     logFailure(QStringLiteral("Corrupt patch\n"));
-}
-
-// A patch integer is little-endian with the sign in the top bit of its eighth
-// byte. Only the low four bytes carry the magnitude, so the values this reader
-// accepts lie in the signed 32-bit range; a larger magnitude is a damaged
-// patch rather than a value to wrap around.
-bool decodeValue(const unsigned char *bytes, qint64 *value)
-{
-    const quint32 magnitude = quint32(bytes[0]) | quint32(bytes[1]) << 8 | quint32(bytes[2]) << 16 |
-                              quint32(bytes[3]) << 24;
-    if (magnitude > quint32(std::numeric_limits<qint32>::max()))
-        return false;
-    *value = (bytes[7] & 0x80) ? -qint64(magnitude) : qint64(magnitude);
-    return true;
 }
 
 // Moves a position by a step unless the result would leave qint64's range.
@@ -165,10 +153,11 @@ bool readHeader(const QByteArray &patchPath, Header *header)
             logSystemFailure(QString::asprintf("fread(%s)", patchPath.constData()));
         return false;
     }
-    if (QByteArray::fromRawData(reinterpret_cast<const char *>(bytes), 8) != "BSDIFF40" ||
-        !decodeValue(bytes + 8, &header->controlLength) ||
-        !decodeValue(bytes + 16, &header->diffLength) ||
-        !decodeValue(bytes + 24, &header->newSize) || header->controlLength < 0 ||
+    if (QByteArray::fromRawData(reinterpret_cast<const char *>(bytes), 8) !=
+            Bsdiff40Format::magic() ||
+        !Bsdiff40Format::decodeValue(bytes + 8, &header->controlLength) ||
+        !Bsdiff40Format::decodeValue(bytes + 16, &header->diffLength) ||
+        !Bsdiff40Format::decodeValue(bytes + 24, &header->newSize) || header->controlLength < 0 ||
         header->diffLength < 0 || header->newSize < 0) {
         logCorruptPatch();
         return false;
@@ -208,9 +197,10 @@ bool rebuild(BlockReader &control, BlockReader &diff, BlockReader &extra,
         qint64 seek = 0;
         if (!control.read(bytes, sizeof bytes))
             return false;
-        if (!decodeValue(bytes, &addLength) || !decodeValue(bytes + ValueSize, &copyLength) ||
-            !decodeValue(bytes + 2 * ValueSize, &seek) || addLength < 0 || copyLength < 0 ||
-            addLength > newSize - newPos) {
+        if (!Bsdiff40Format::decodeValue(bytes, &addLength) ||
+            !Bsdiff40Format::decodeValue(bytes + ValueSize, &copyLength) ||
+            !Bsdiff40Format::decodeValue(bytes + 2 * ValueSize, &seek) || addLength < 0 ||
+            copyLength < 0 || addLength > newSize - newPos) {
             logCorruptPatch();
             return false;
         }

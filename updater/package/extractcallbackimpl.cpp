@@ -147,61 +147,77 @@ HRESULT ExtractCallbackImpl::itemProperty(PROPID property, PROPVARIANT *value) c
     return m_arc->Archive->GetProperty(m_currentIndex, property, value);
 }
 
-HRESULT ExtractCallbackImpl::prepareItem(UInt32 index, ISequentialOutStream **outStream)
+QString ExtractCallbackImpl::refusalReason(const ItemFacts &item, const QString &targetFile)
 {
-    m_currentIndex = index;
+    // In the log stream's notation: texts in double quotes.
+    const auto line = [](const char *text, const QString &value) {
+        return QStringLiteral("%1 \"%2\"").arg(QLatin1String(text), value);
+    };
+    if (leavesTargetDirectory(item.path))
+        return line("Item path leads out of the target directory:", item.path);
+    if (item.isLink)
+        return QLatin1Char('"') +
+               tr("Creating a link from archive is not implemented for windows. Link "
+                  "filename: %1")
+                   .arg(targetFile) +
+               QLatin1Char('"');
+    // An item that would delete a file on extraction.
+    if (item.isAnti)
+        return line("Deletion items are not supported:", item.path);
+    // A file without a name of its own would take the target directory's place
+    // or a name made up from the archive's.
+    if (!item.isFolder &&
+        (item.nameless || QDir::cleanPath(QStringLiteral("./") + item.path) == QLatin1String(".")))
+        return line("File item without a name:", item.path);
+    return QString();
+}
+
+bool ExtractCallbackImpl::readItemFacts(UInt32 index, ItemFacts *item) const
+{
     UString storedPath;
     if (m_arc->GetItem_Path(index, storedPath) != S_OK) {
         qDebug() << "Could not read the path of item" << index;
-        return E_FAIL;
+        return false;
     }
-    const QString path = QString::fromWCharArray(storedPath.Ptr(), int(storedPath.Len()))
-                             .replace(QLatin1Char('\\'), QLatin1Char('/'));
+    item->path = QString::fromWCharArray(storedPath.Ptr(), int(storedPath.Len()))
+                     .replace(QLatin1Char('\\'), QLatin1Char('/'));
+    CPropVariant storedName, attributes, symbolicLink, hardLink;
+    if (Archive_IsItem_Dir(m_arc->Archive, index, item->isFolder) != S_OK ||
+        m_arc->IsItem_Anti(index, item->isAnti) != S_OK ||
+        itemProperty(kpidPath, &storedName) != S_OK ||
+        itemProperty(kpidAttrib, &attributes) != S_OK ||
+        itemProperty(kpidSymLink, &symbolicLink) != S_OK ||
+        itemProperty(kpidHardLink, &hardLink) != S_OK) {
+        qDebug() << "Could not read the properties of item" << index << item->path;
+        return false;
+    }
+    const bool unixLink = attributes.vt == VT_UI4 && (attributes.ulVal & unixExtension) &&
+                          (attributes.ulVal & unixFileTypeMask) == unixSymbolicLink;
+    item->isLink = unixLink || symbolicLink.vt == VT_BSTR || hardLink.vt == VT_BSTR;
+    item->nameless =
+        m_namesStored && (storedName.vt != VT_BSTR || !storedName.bstrVal || !*storedName.bstrVal);
+    return true;
+}
+
+HRESULT ExtractCallbackImpl::prepareItem(UInt32 index, ISequentialOutStream **outStream)
+{
+    m_currentIndex = index;
+    ItemFacts item;
+    if (!readItemFacts(index, &item))
+        return E_FAIL;
+    const bool isFolder = item.isFolder;
+    m_currentIsFolder = isFolder;
     m_currentFile =
-        QFileInfo(QStringLiteral("%1/%2").arg(m_targetDirectory, path)).absoluteFilePath();
-    if (leavesTargetDirectory(path)) {
-        qDebug() << "Item path leads out of the target directory:" << path;
+        QFileInfo(QStringLiteral("%1/%2").arg(m_targetDirectory, item.path)).absoluteFilePath();
+    const QString refusal = refusalReason(item, m_currentFile);
+    if (!refusal.isEmpty()) {
+        qDebug().noquote() << refusal;
         return E_FAIL;
     }
     // Nothing is written through a link planted in the work folder: one on
     // the item's way is removed as a link.
-    if (!SetupPlatform::removeLinksOnPath(m_targetDirectory, path))
+    if (!SetupPlatform::removeLinksOnPath(m_targetDirectory, item.path))
         return E_FAIL;
-
-    bool isFolder = false;
-    bool isAnti = false;
-    CPropVariant storedName, attributes, symbolicLink, hardLink;
-    if (Archive_IsItem_Dir(m_arc->Archive, index, isFolder) != S_OK ||
-        m_arc->IsItem_Anti(index, isAnti) != S_OK || itemProperty(kpidPath, &storedName) != S_OK ||
-        itemProperty(kpidAttrib, &attributes) != S_OK ||
-        itemProperty(kpidSymLink, &symbolicLink) != S_OK ||
-        itemProperty(kpidHardLink, &hardLink) != S_OK) {
-        qDebug() << "Could not read the properties of item" << index << path;
-        return E_FAIL;
-    }
-    m_currentIsFolder = isFolder;
-    const bool unixLink = attributes.vt == VT_UI4 && (attributes.ulVal & unixExtension) &&
-                          (attributes.ulVal & unixFileTypeMask) == unixSymbolicLink;
-    if (unixLink || symbolicLink.vt == VT_BSTR || hardLink.vt == VT_BSTR) {
-        qDebug() << tr("Creating a link from archive is not implemented for windows. Link "
-                       "filename: %1")
-                        .arg(m_currentFile);
-        return E_FAIL;
-    }
-    // An item that would delete a file on extraction.
-    if (isAnti) {
-        qDebug() << "Deletion items are not supported:" << path;
-        return E_FAIL;
-    }
-    // A file without a name of its own would take the target directory's place
-    // or a name made up from the archive's.
-    const bool nameless =
-        m_namesStored && (storedName.vt != VT_BSTR || !storedName.bstrVal || !*storedName.bstrVal);
-    if (!isFolder &&
-        (nameless || QDir::cleanPath(QStringLiteral("./") + path) == QLatin1String("."))) {
-        qDebug() << "File item without a name:" << path;
-        return E_FAIL;
-    }
 
     try {
         const QFileInfo item(m_currentFile);

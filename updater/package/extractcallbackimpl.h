@@ -44,6 +44,20 @@ public:
     // a read-only folder can still be filled.
     void applyFolderPermissions();
 
+    // What the archive says of an item, as far as the rules below need.
+    struct ItemFacts
+    {
+        QString path; // as stored, with a backslash taken as "/"
+        bool isFolder = false;
+        bool isAnti = false; // an item that would delete a file
+        bool isLink = false; // symbolic or hard
+        bool nameless = false;
+    };
+    // Why an item is not extracted, as the log line says it; empty when it is: a
+    // path that leads out of the target folder, a link, a deletion item, a
+    // file without a name of its own. `targetFile` is where it would go.
+    static QString refusalReason(const ItemFacts &item, const QString &targetFile);
+
 private:
     Z7_CLASS_NO_COPY(ExtractCallbackImpl)
 
@@ -53,6 +67,7 @@ private:
         QFile::Permissions permissions;
     };
 
+    bool readItemFacts(UInt32 index, ItemFacts *item) const;
     HRESULT prepareItem(UInt32 index, ISequentialOutStream **outStream);
     HRESULT finishItem(Int32 operationResult);
     HRESULT itemProperty(PROPID property, PROPVARIANT *value) const;

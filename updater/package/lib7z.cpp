@@ -4,12 +4,15 @@
 #include "package/directoryguard.h"
 #include "package/extractcallbackimpl.h"
 #include "package/openarchiveinfocleaner.h"
+#include "package/qfileoutstream.h"
 #include "package/qiodeviceinstream.h"
+#include "package/updatecallbackimpl.h"
 #include "package/volumeopencallback.h"
 #include "shared/connectchecked.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
@@ -252,6 +255,39 @@ OpenArchiveInfo *takeArchiveFor(QIODevice *device)
     ArchiveCache &archives = cache();
     QMutexLocker locker(&archives.mutex);
     return archives.archives.take(device);
+}
+
+void createArchive(const QString &path, const QVector<ArchiveItem> &items)
+{
+    CCodecs *codecs = new CCodecs;
+    const CMyComPtr<IUnknown> codecsReference = codecs;
+    CMyComPtr<IOutArchive> archive;
+    const int format =
+        codecs->Load() == S_OK ? codecs->FindFormatForArchiveType(UString(L"7z")) : -1;
+    if (format < 0 || codecs->CreateOutArchive(unsigned(format), archive) != S_OK || !archive)
+        throw SevenZipException(QStringLiteral("this build has no 7z writer"));
+
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw SevenZipException(path + QStringLiteral(": ") + file.errorString());
+    auto callbackObject = new UpdateCallbackImpl(items);
+    const CMyComPtr<IArchiveUpdateCallback> callback = callbackObject;
+    const CMyComPtr<ISequentialOutStream> stream = new QFileOutStream(&file);
+    const HRESULT result = archive->UpdateItems(stream, UInt32(items.size()), callback);
+    const bool flushed = file.flush();
+    file.close();
+    if (result == S_OK && flushed && file.error() == QFileDevice::NoError)
+        return;
+
+    QString failure;
+    if (!callbackObject->errorString().isEmpty())
+        failure = callbackObject->errorString();
+    else if (file.error() != QFileDevice::NoError || !flushed)
+        failure = path + QStringLiteral(": ") + file.errorString();
+    else
+        failure = path + QStringLiteral(": the 7z writer failed: ") + resultText(result);
+    file.remove();
+    throw SevenZipException(failure);
 }
 
 } // namespace Lib7z

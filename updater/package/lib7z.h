@@ -1,16 +1,19 @@
 #pragma once
 
+#include "package/archiveitem.h"
 #include "package/extractcallback.h"
 #include "package/openarchiveinfo.h"
 #include "package/sevenzipexception.h"
 
 #include <QString>
+#include <QVector>
 
 class QIODevice;
 
 // A small facade over 7-Zip's archive code that reads 7z archives (and lzma,
 // lzma86 and xz compressed files and split 7z volumes) from a QIODevice and
-// unpacks them through Qt files.
+// unpacks them through Qt files, and writes 7z archives from Qt files. No
+// code outside this module includes 7-Zip's headers.
 namespace Lib7z {
 
 // Makes the formats and coders the facade reads ready. Idempotent, thread-safe.
@@ -27,5 +30,13 @@ bool extractToDirectory(QIODevice *archive, const QString &directory,
 OpenArchiveInfo *openArchiveFor(QIODevice *device);
 // Removes the device's record from the cache and hands it over, or null.
 OpenArchiveInfo *takeArchiveFor(QIODevice *device);
+
+// Writes the items, in this order, into a new 7z archive at `path` with
+// 7-Zip's own 7z writer and its default choices: LZMA2 in solid blocks, with
+// the branch filter for the programs and libraries among the items (found by
+// their names, their modes and their first bytes). Needs a program linked
+// with the writer (see third_party/7zip). Throws SevenZipException when that
+// fails; no archive is left then.
+void createArchive(const QString &path, const QVector<ArchiveItem> &items);
 
 } // namespace Lib7z

@@ -1,6 +1,6 @@
 #include "startup/logsink.h"
 
-#include "shared/logline.h"
+#include "releasecontract/logline.h"
 
 #include <QMutex>
 

@@ -1,52 +1,18 @@
 #include "control/updatecontrol.h"
+#include "foldertree.h"
 #include "logcapture.h"
 #include "recordingtool.h"
 #include "windowrecorder.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 namespace {
-using Files = QMap<QString, QByteArray>;
-
-bool writeFiles(const QString &folder, const Files &files)
-{
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        const QString path = folder + QLatin1Char('/') + it.key();
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
-            return false;
-    }
-    return true;
-}
-
-// Every file below `folder` (hidden ones too) with its content; folders that
-// hold no file appear as "<name>/" with an empty content.
-Files filesUnder(const QString &folder)
-{
-    Files files;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    const QDir root(folder);
-    while (it.hasNext()) {
-        it.next();
-        const QString name = root.relativeFilePath(it.filePath());
-        if (it.fileInfo().isDir()) {
-            if (QDir(it.filePath()).isEmpty())
-                files.insert(name + QLatin1Char('/'), QByteArray());
-            continue;
-        }
-        QFile file(it.filePath());
-        files.insert(name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("?"));
-    }
-    return files;
-}
+using Files = FolderTree::Tree;
 
 int linesStartingWith(const QString &start)
 {
@@ -169,8 +135,8 @@ private slots:
         QTemporaryDir dir;
         const QString source = dir.filePath(QStringLiteral("source"));
         const QString target = dir.filePath(QStringLiteral("target/deep"));
-        QVERIFY(writeFiles(source, copyCase.source));
-        QVERIFY(writeFiles(target, copyCase.targetBefore));
+        QVERIFY(FolderTree::write(source, copyCase.source));
+        QVERIFY(FolderTree::write(target, copyCase.targetBefore));
         const QDateTime aged = QDateTime::currentDateTime().addDays(-3);
         for (const QString &name : qAsConst(copyCase.agedTargets)) {
             QFile file(target + QLatin1Char('/') + name);
@@ -185,7 +151,7 @@ private slots:
         QCOMPARE(UpdateControl::copyDirectory(source, target, copyCase.compareFirst),
                  copyCase.result);
 
-        QCOMPARE(filesUnder(target), copyCase.targetAfter);
+        QCOMPARE(FolderTree::read(target, FolderTree::Folders::Empty), copyCase.targetAfter);
         for (const QString &name : qAsConst(copyCase.agedTargets))
             QCOMPARE(QFileInfo(target + QLatin1Char('/') + name).lastModified().toSecsSinceEpoch(),
                      aged.toSecsSinceEpoch());
@@ -198,13 +164,13 @@ private slots:
     {
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("packet"));
-        QVERIFY(writeFiles(folder, {{"x.patch", "1"},
-                                    {"x.PATCH", "2"},
-                                    {"sub/deeper/y.patch", "3"},
-                                    {".hidden.patch", "4"},
-                                    {"patch", "5"},
-                                    {"z.patch.txt", "6"},
-                                    {"target.bin", "7"}}));
+        QVERIFY(FolderTree::write(folder, {{"x.patch", "1"},
+                                           {"x.PATCH", "2"},
+                                           {"sub/deeper/y.patch", "3"},
+                                           {".hidden.patch", "4"},
+                                           {"patch", "5"},
+                                           {"z.patch.txt", "6"},
+                                           {"target.bin", "7"}}));
         QVERIFY(QFile::link(folder + QStringLiteral("/target.bin"),
                             folder + QStringLiteral("/link.patch")));
 
@@ -212,13 +178,14 @@ private slots:
         UpdateControl::removeFilesWithSuffix(dir.filePath(QStringLiteral("missing")),
                                              QStringLiteral("patch"));
 
-        QCOMPARE(filesUnder(folder), (Files{{"x.PATCH", "2"},
-                                            {"sub/deeper/", ""},
-                                            {".hidden.patch", "4"},
-                                            {"patch", "5"},
-                                            {"z.patch.txt", "6"},
-                                            {"target.bin", "7"},
-                                            {"link.patch", "7"}}));
+        QCOMPARE(FolderTree::read(folder, FolderTree::Folders::Empty),
+                 (Files{{"x.PATCH", "2"},
+                        {"sub/deeper/", ""},
+                        {".hidden.patch", "4"},
+                        {"patch", "5"},
+                        {"z.patch.txt", "6"},
+                        {"target.bin", "7"},
+                        {"link.patch", "7"}}));
     }
 
     void callTrellim_data()
@@ -295,19 +262,20 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         const QString installPath = dir.filePath(QStringLiteral("install dir"));
         const QString packetPath = dir.filePath(QStringLiteral("data/Velmora/update/partial"));
-        QVERIFY(writeFiles(installPath, handOff.installation));
+        QVERIFY(FolderTree::write(installPath, handOff.installation));
         // A backup of an earlier run, with a leftover that must not survive.
-        QVERIFY(writeFiles(installPath, {{"backup/stale.dll", "stale"}, {"backup/x.bak", "x"}}));
+        QVERIFY(
+            FolderTree::write(installPath, {{"backup/stale.dll", "stale"}, {"backup/x.bak", "x"}}));
         if (handOff.backupBlockedByFile) {
             QVERIFY(QDir(installPath + QStringLiteral("/backup")).removeRecursively());
-            QVERIFY(writeFiles(installPath, {{"backup", "a file"}}));
+            QVERIFY(FolderTree::write(installPath, {{"backup", "a file"}}));
         }
         // What the key "../outside.dll" names beside the installation.
-        QVERIFY(writeFiles(dir.path(), {{"outside.dll", "not ours"}}));
-        QVERIFY(writeFiles(packetPath, {{"app.dll", "new app"},
-                                        {"a/b/c.dll", "new c"},
-                                        {"a/b/c.patch", "patch"},
-                                        {"x.PATCH", "kept"}}));
+        QVERIFY(FolderTree::write(dir.path(), {{"outside.dll", "not ours"}}));
+        QVERIFY(FolderTree::write(packetPath, {{"app.dll", "new app"},
+                                               {"a/b/c.dll", "new c"},
+                                               {"a/b/c.patch", "patch"},
+                                               {"x.PATCH", "kept"}}));
         std::unique_ptr<RecordingTool> setupProgram;
         if (!handOff.setupProgram.isEmpty()) {
             const QFileInfo location(installPath + QLatin1Char('/') + handOff.setupProgram);
@@ -342,11 +310,12 @@ private slots:
         const Files packetAfter{
             {"app.dll", "new app"}, {"a/b/c.dll", "new c"}, {"x.PATCH", "kept"}};
         if (!handOff.backupBlockedByFile) {
-            Files backup = filesUnder(installPath + QStringLiteral("/backup"));
+            Files backup = FolderTree::read(installPath + QStringLiteral("/backup"),
+                                            FolderTree::Folders::Empty);
             if (backup.contains(QStringLiteral("Trellim.exe")))
                 backup.insert(QStringLiteral("Trellim.exe"), "<setup program>");
             QCOMPARE(backup, handOff.backupAfter);
-            QCOMPARE(filesUnder(packetPath), packetAfter);
+            QCOMPARE(FolderTree::read(packetPath, FolderTree::Folders::Empty), packetAfter);
         }
         QVERIFY(!QFile::exists(installPath + QStringLiteral("/outside.dll")));
 

@@ -36,12 +36,8 @@ QByteArray BsdiffTestPatch::copying(const QByteArray &content)
 
 QByteArray BsdiffTestPatch::value(qint64 number)
 {
-    quint64 magnitude = quint64(number < 0 ? -number : number);
-    QByteArray bytes(8, '\0');
-    for (int i = 0; i < 8; ++i, magnitude >>= 8)
-        bytes[i] = char(magnitude & 0xff);
-    if (number < 0)
-        bytes[7] = char(bytes[7] | 0x80);
+    QByteArray bytes;
+    Bsdiff40Format::appendValue(&bytes, number);
     return bytes;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "releasecontract/bsdiff40format.h"
+
 #include <QByteArray>
 
 // Builds BSDIFF40 patch files piece by piece, so that tests can state valid
@@ -22,7 +24,7 @@ public:
     static QByteArray value(qint64 number);
     static QByteArray compressed(const QByteArray &data);
 
-    QByteArray magic = QByteArrayLiteral("BSDIFF40");
+    QByteArray magic = Bsdiff40Format::magic();
     QByteArray control;
     QByteArray diff;
     QByteArray extra;

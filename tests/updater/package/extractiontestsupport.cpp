@@ -1,9 +1,9 @@
 #include "extractiontestsupport.h"
 
+#include "foldertree.h"
 #include "logcapture.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -13,8 +13,6 @@
 #include <sys/stat.h>
 
 namespace ExtractionTestSupport {
-
-namespace {} // namespace
 
 bool run7zz(const QStringList &arguments, const QString &workingDirectory, QString *output)
 {
@@ -60,18 +58,7 @@ QByteArray readFile(const QString &path)
 
 QStringList listTree(const QString &folder)
 {
-    QStringList entries;
-    const QDir root(folder);
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        entries.append(root.relativeFilePath(info.filePath()) +
-                       (info.isDir() && !info.isSymLink() ? QStringLiteral("/") : QString()));
-    }
-    entries.sort();
-    return entries;
+    return FolderTree::read(folder).keys();
 }
 
 qint64 modificationTime(const QString &path)

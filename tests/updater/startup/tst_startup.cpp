@@ -1,5 +1,5 @@
 #include "platform/platform.h"
-#include "shared/wrappedpath.h"
+#include "releasecontract/wrappedpath.h"
 #include "startup/startup.h"
 #include "testhttpserver.h"
 #include "updatesandbox.h"

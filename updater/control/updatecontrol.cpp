@@ -379,9 +379,11 @@ void UpdateControl::beginDownload()
     // A coordinator that refuses to start without a word (the target cannot
     // be created, or it is still busy) would leave the update waiting for ever.
     sizeQueryFailed = false;
+    // A signed release names the size of every file it brings.
     const qint64 sizeLimit = stage == DownloadingConfig            ? configSizeLimit
                              : stage == DownloadingConfigSignature ? ConfigSignature::largestFile
-                                                                   : -1;
+                             : statementHeld ? statement.sizes.value(downloadUrl, -1)
+                                             : -1;
     // A refused size costs a restart, like a configuration that cannot be read.
     if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount, sizeLimit) &&
         !sizeQueryFailed) {

@@ -1,5 +1,7 @@
 #include "packager/packagercommandline.h"
 
+#include "releasecontract/releasestatement.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 #include <QUrl>
@@ -25,7 +27,12 @@ const char releaseDescription[] =
     "\n"
     "With --sign-key the configuration is signed (<installer>.json.sig beside it), for\n"
     "updaters built with the matching public key; a merged configuration is signed\n"
-    "again. Make a key pair with: update-packager keygen DIR\n"
+    "again. The signature covers a statement of the product, the configuration's name,\n"
+    "the new version (dotted numbers), the signing time, the expiry (--expires-in) and\n"
+    "the SHA-256 of the configuration and of every file it names; such updaters refuse\n"
+    "a release for another configuration, older than the installed version, expired,\n"
+    "or signed before one they accepted. The self-update packet's update.exe must\n"
+    "trust the key itself. Make a key pair with: update-packager keygen DIR\n"
     "\n"
     "A changed file goes into the partial packet as its patch when that is smaller\n"
     "than the file packed whole, else whole; when the partial packet would not be\n"
@@ -162,6 +169,11 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
         QStringLiteral("sign-key"),
         QStringLiteral("The secret key (from keygen) that signs the configuration."),
         QStringLiteral("FILE"));
+    const QCommandLineOption expiresIn(
+        QStringLiteral("expires-in"),
+        QStringLiteral("With --sign-key: updaters refuse the release this many days after "
+                       "signing (default: never)."),
+        QStringLiteral("DAYS"));
     const QCommandLineOption dereferenceLinks(
         QStringLiteral("dereference-links"),
         QStringLiteral("Pack what the links in the trees point to (links are refused otherwise)."));
@@ -188,8 +200,8 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Shows the version of update-packager."));
     parser.addOptions({help, version, newFolder, newVersion, baseUrl, outFolder, installer, oldTree,
-                       updaterFolder, selfUpdateFor, osTags, merge, signKey, dereferenceLinks,
-                       dryRun, jobs, memoryBudget, cache, summaryJson});
+                       updaterFolder, selfUpdateFor, osTags, merge, signKey, expiresIn,
+                       dereferenceLinks, dryRun, jobs, memoryBudget, cache, summaryJson});
     m_helpText = parser.helpText();
 
     if (!parser.parse(arguments))
@@ -254,6 +266,20 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
         return fail(
             QStringLiteral("--new-version %1: a version is letters, digits and . _ + - only")
                 .arg(release.newVersion));
+    int order = 0;
+    if (!release.signingKeyFile.isEmpty() &&
+        !ReleaseStatement::compareVersions(release.newVersion, release.newVersion, &order))
+        return fail(QStringLiteral("--new-version %1: a signed release's version is dotted "
+                                   "numbers, which updaters compare with the installed one")
+                        .arg(release.newVersion));
+    if (parser.isSet(expiresIn)) {
+        bool number = false;
+        release.expiresInDays = parser.value(expiresIn).toInt(&number);
+        if (!number || release.expiresInDays < 1 || release.signingKeyFile.isEmpty())
+            return fail(QStringLiteral("--expires-in %1: a number of days of 1 or more, with "
+                                       "--sign-key")
+                            .arg(parser.value(expiresIn)));
+    }
 
     // The updater fetches over plain HTTP only.
     const QUrl url(parser.value(baseUrl), QUrl::StrictMode);

@@ -6,6 +6,7 @@
 #include "packager/packagerplatform.h"
 #include "packager/packetassembler.h"
 #include "packager/releaseinputs.h"
+#include "packager/releasesigner.h"
 #include "packager/releaseverifier.h"
 #include "packager/selfupdatepacket.h"
 #include "releasecontract/filemd5.h"
@@ -453,7 +454,13 @@ bool ReleaseBuilder::writeConfiguration()
     if (m_options.signingKeyFile.isEmpty())
         return true;
     timer.restart();
-    const QByteArray signature = m_inputs->signingKey().signatureFile(json);
+    QHash<QString, QString> releaseFiles;
+    for (const QString &name : QDir(m_releaseFolder).entryList(QDir::Files))
+        releaseFiles.insert(urlOf(name), releasePath(name));
+    QByteArray signature;
+    ReleaseSigner signer(m_options, m_inputs->signingKey());
+    if (!signer.sign(m_inputs->configurationName(), configuration, json, releaseFiles, &signature))
+        return fail(signer.errorString());
     const QString signatureName = m_inputs->signatureName();
     if (!writeReleaseFile(signatureName, signature))
         return false;
@@ -490,9 +497,14 @@ bool ReleaseBuilder::verify()
     const QMap<QString, QString> &updaterFiles = m_selfUpdate->packedFiles();
     for (auto it = updaterFiles.constBegin(); it != updaterFiles.constEnd(); ++it)
         updaterSums.insert(it.key(), fileMd5(it.value()));
+    // The updater's own checks, with the public key the updaters trust.
+    QStringList oldVersions;
+    for (const auto &update : m_updates)
+        oldVersions.append(update->version);
     if (!m_options.signingKeyFile.isEmpty() &&
-        !verifier.verifySignature(configuration, releasePath(m_inputs->signatureName()),
-                                  m_inputs->signingKey().publicKeyText()))
+        !verifier.verifyStatement(configuration, releasePath(m_inputs->signatureName()),
+                                  m_inputs->signingKey().publicKeyText(),
+                                  m_inputs->configurationName(), oldVersions))
         return failed();
     for (const QString &tag : qAsConst(m_options.osTags)) {
         emit progress(QStringLiteral("verifying the configuration of %1").arg(tag));

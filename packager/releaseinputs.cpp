@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -38,7 +39,7 @@ bool ReleaseInputs::fail(const QString &text)
 bool ReleaseInputs::check()
 {
     return checkNewTree() && checkInstaller() && checkSigning() && checkMerge() &&
-           findUpdaterFiles() && checkOutFolder();
+           findUpdaterFiles() && checkUpdaterTrustsKey() && checkOutFolder();
 }
 
 bool ReleaseInputs::checkNewTree()
@@ -141,6 +142,38 @@ bool ReleaseInputs::findUpdaterFiles()
     for (auto it = folder.files().constBegin(); it != folder.files().constEnd(); ++it)
         m_updaterFiles.insert(it.key(), folder.path(it.key()));
     return true;
+}
+
+bool ReleaseInputs::checkUpdaterTrustsKey()
+{
+    if (m_options.signingKeyFile.isEmpty())
+        return true;
+    const QString path = m_updaterFiles.value(ReleaseLayout::updaterProgram());
+    QFile program(path);
+    if (!program.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("%1 cannot be read: %2").arg(path, program.errorString()));
+    const QString publicKey = m_signingKey.publicKeyText();
+    QString keyText;
+    QList<QByteArray> keys;
+    QString what;
+    if (!ConfigSignature::keysOfProgram(program.readAll(), &keyText))
+        what = QStringLiteral("carries no record of the keys it trusts (not an update program "
+                              "of this kind, or an older one)");
+    else if (!ConfigSignature::parsePublicKeys(keyText, &keys, &what))
+        what = QStringLiteral("carries a malformed record of its keys: ") + what;
+    else if (keys.isEmpty())
+        what = QStringLiteral("trusts no key and checks no signature");
+    else if (keys.contains(QByteArray::fromHex(publicKey.toLatin1())))
+        return true;
+    else
+        what = QStringLiteral("trusts other keys only (%1)").arg(keyText.trimmed());
+    const QString trusted = (keyText.trimmed() + QLatin1Char(' ') + publicKey).trimmed();
+    return fail(
+        QStringLiteral("--sign-key: the self-update packet's update.exe (%1) %2. Installations "
+                       "that update themselves would run it next and accept what this key "
+                       "does not sign. Build update with -DVELMORA_CONFIG_PUBLIC_KEYS=\"%3\" "
+                       "and give its run-time folder with --updater.")
+            .arg(path, what, trusted));
 }
 
 bool ReleaseInputs::checkOutFolder()

@@ -43,6 +43,10 @@ private:
     bool checkSigning();
     bool checkMerge();
     bool findUpdaterFiles();
+    // A signed release's self-update updater trusts the signing key: an
+    // installation that updates itself runs it next, and one that does not
+    // trust the key would check nothing from then on.
+    bool checkUpdaterTrustsKey();
     bool checkOutFolder();
 
     const ReleaseOptions m_options;

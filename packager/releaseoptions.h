@@ -27,6 +27,8 @@ struct ReleaseOptions
     QString mergeFile;
     // The secret key that signs the configuration; empty: it is not signed.
     QString signingKeyFile;
+    // Days after signing until the signed release is refused; 0: never.
+    int expiresInDays = 0;
     // Links in the trees count as what they point to instead of being refused.
     bool dereferenceLinks = false;
     // Every check that needs no packet, and nothing written.

@@ -9,6 +9,7 @@
 #include "releasecontract/releaselayout.h"
 #include "releasecontract/updateconfig.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -65,12 +66,20 @@ void ReleaseVerifier::report(const QString &step, quint64 done, quint64 total) c
         m_progress(step, done, total);
 }
 
-bool ReleaseVerifier::verifySignature(const QString &configPath, const QString &signaturePath,
-                                      const QString &publicKey)
+bool ReleaseVerifier::verifyStatement(const QString &configPath, const QString &signaturePath,
+                                      const QString &publicKey, const QString &channel,
+                                      const QStringList &oldVersions)
 {
     QString reason;
-    if (!ConfigSignature::verifyFiles(configPath, signaturePath, publicKey, &reason))
+    if (!ConfigSignature::verifyFiles(configPath, signaturePath, publicKey, &reason, &m_statement))
         return fail(QStringLiteral("the signature does not hold: ") + reason);
+    for (const QString &version : oldVersions) {
+        if (!m_statement.admits(channel, version, QDateTime::currentDateTimeUtc(), QDateTime(),
+                                &reason))
+            return fail(QStringLiteral("an updater of %1 would refuse the signed release: %2")
+                            .arg(version, reason));
+    }
+    m_statementHeld = true;
     return true;
 }
 
@@ -186,6 +195,9 @@ bool ReleaseVerifier::publishedFile(const ReleaseConfiguration::Packet &packet, 
         return fail(QStringLiteral("%1 names no file of the release").arg(packet.url));
     if (fileMd5(*path) != packet.md5)
         return fail(QStringLiteral("%1: its MD5 is not the one in the configuration").arg(name));
+    QString reason;
+    if (m_statementHeld && !m_statement.coversFile(packet.url, *path, &reason))
+        return fail(reason);
     return true;
 }
 

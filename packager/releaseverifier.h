@@ -1,10 +1,12 @@
 #pragma once
 
 #include "releasecontract/releaseconfiguration.h"
+#include "releasecontract/releasestatement.h"
 
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class FileTree;
@@ -23,10 +25,13 @@ public:
     using Progress = std::function<void(const QString &step, quint64 done, quint64 total)>;
     void reportProgressTo(const Progress &progress) { m_progress = progress; }
 
-    // The signature file holds for the configuration under the public key,
-    // by the updater's own check.
-    bool verifySignature(const QString &configPath, const QString &signaturePath,
-                         const QString &publicKey);
+    // The configuration's signature holds under `publicKey`, and its
+    // statement admits the release onto each of `oldVersions` read under the
+    // name `channel`; from then on every published file is checked against
+    // the statement too.
+    bool verifyStatement(const QString &configPath, const QString &signaturePath,
+                         const QString &publicKey, const QString &channel,
+                         const QStringList &oldVersions);
     // The configuration gives the release class exactly these values.
     bool verifyConfiguration(const QString &configPath, const QString &osTag,
                              const ReleaseConfiguration::ReleaseClass &expected);
@@ -58,5 +63,7 @@ private:
     QString m_workFolder;
     int m_unpackCount = 0;
     Progress m_progress;
+    ReleaseStatement m_statement;
+    bool m_statementHeld = false;
     QString m_errorString;
 };

@@ -3,13 +3,25 @@
 #include <QCryptographicHash>
 #include <QFile>
 
-QByteArray fileMd5(const QString &path)
+namespace {
+QByteArray fileHash(const QString &path, QCryptographicHash::Algorithm algorithm)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
-    QCryptographicHash hash(QCryptographicHash::Md5);
+    QCryptographicHash hash(algorithm);
     if (!hash.addData(&file))
         return QByteArray();
     return hash.result().toHex();
+}
+} // namespace
+
+QByteArray fileMd5(const QString &path)
+{
+    return fileHash(path, QCryptographicHash::Md5);
+}
+
+QByteArray fileSha256(const QString &path)
+{
+    return fileHash(path, QCryptographicHash::Sha256);
 }

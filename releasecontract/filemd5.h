@@ -7,3 +7,5 @@
 // empty byte string when the file cannot be opened or read. Configuration sums
 // are compared with this value byte for byte.
 QByteArray fileMd5(const QString &path);
+// The same for SHA-256 (64 characters), which signed releases rest on.
+QByteArray fileSha256(const QString &path);

@@ -22,6 +22,11 @@ QString LogFolder::settingsPath()
     return dataDirectory() + QStringLiteral("/settings.ini");
 }
 
+QString LogFolder::acceptedReleasesPath()
+{
+    return dataDirectory() + QStringLiteral("/acceptedreleases.json");
+}
+
 bool LogFolder::catUpdateLog(const QSettings &settings)
 {
     return settings.value(QStringLiteral("CatUpdateLog"), false).toBool();

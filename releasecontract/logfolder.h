@@ -14,6 +14,8 @@ public:
     static QString workDirectory();
     // The main application's settings.ini (it may not exist).
     static QString settingsPath();
+    // Beside it, what the updater keeps of the signed releases it has accepted.
+    static QString acceptedReleasesPath();
     // "CatUpdateLog" of the main application's settings, false when absent.
     static bool catUpdateLog(const QSettings &settings);
     // The desktop when `catUpdateLog` is set, else the work folder.

@@ -129,6 +129,17 @@ QString ReleaseConfiguration::conflictingUrl() const
     return conflict;
 }
 
+QHash<QString, QByteArray> ReleaseConfiguration::packetSums() const
+{
+    QHash<QString, QString> sumsByUrl;
+    QString conflict;
+    collectPackets(m_document, &sumsByUrl, &conflict);
+    QHash<QString, QByteArray> sums;
+    for (auto it = sumsByUrl.constBegin(); it != sumsByUrl.constEnd(); ++it)
+        sums.insert(it.key(), it.value().toLatin1());
+    return sums;
+}
+
 QByteArray ReleaseConfiguration::toJson() const
 {
     return QJsonDocument(m_document).toJson(QJsonDocument::Indented);

@@ -3,6 +3,7 @@
 #include "releasecontract/patchentry.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -50,6 +51,8 @@ public:
     // A URL that the document names with two different sums: publishing
     // both files would overwrite one of them. Empty when there is none.
     QString conflictingUrl() const;
+    // Every URL the document names, with the MD5 named beside it.
+    QHash<QString, QByteArray> packetSums() const;
 
     QByteArray toJson() const;
     QString errorString() const { return m_errorString; }

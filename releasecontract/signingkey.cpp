@@ -95,12 +95,12 @@ QString SigningKey::publicKeyText() const
     return QString::fromLatin1(m_publicKey.toHex());
 }
 
-QByteArray SigningKey::signatureFile(const QByteArray &document) const
+QByteArray SigningKey::signatureFile(const QByteArray &statement) const
 {
     QByteArray signature(crypto_sign_BYTES, '\0');
     crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
-                         reinterpret_cast<const unsigned char *>(document.constData()),
-                         quint64(document.size()),
+                         reinterpret_cast<const unsigned char *>(statement.constData()),
+                         quint64(statement.size()),
                          reinterpret_cast<const unsigned char *>(m_secretKey.constData()));
-    return ConfigSignature::signatureFile(signature);
+    return ConfigSignature::signatureFile(statement, signature);
 }

@@ -20,8 +20,8 @@ public:
     bool load(const QString &secretKeyFile);
 
     QString publicKeyText() const;
-    // The signature file of `document` (see ConfigSignature).
-    QByteArray signatureFile(const QByteArray &document) const;
+    // The signature file of `statement` (see ConfigSignature).
+    QByteArray signatureFile(const QByteArray &statement) const;
     QString errorString() const { return m_errorString; }
 
 private:

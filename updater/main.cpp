@@ -1,8 +1,14 @@
+#include "releasecontract/configsignature.h"
 #include "startup/startup.h"
+
+namespace {
+// The vendor's keys come with the build of this program alone (see
+// VELMORA_CONFIG_PUBLIC_KEYS), so that a test build can trust a test key. They
+// are kept as a record that update-packager finds in this program's file.
+const char trustedKeysRecord[] = VELMORA_TRUSTED_KEYS_RECORD(VELMORA_CONFIG_PUBLIC_KEYS);
+} // namespace
 
 int main(int argc, char **argv)
 {
-    // The vendor's keys come with the build of this program alone (see
-    // VELMORA_CONFIG_PUBLIC_KEYS), so that a test build can trust a test key.
-    return Startup::run(argc, argv, QStringLiteral(VELMORA_CONFIG_PUBLIC_KEYS));
+    return Startup::run(argc, argv, ConfigSignature::keysOfRecord(trustedKeysRecord));
 }

@@ -1,11 +1,13 @@
 #include "nginxserver.h"
 #include "packagertrees.h"
+#include "releasecontract/configsignature.h"
 #include "updatesandbox.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 using namespace PackagerTrees;
 
@@ -22,10 +24,12 @@ class TestPackagedUpdate : public QObject
         return program.open(QIODevice::ReadOnly) ? program.readAll() : QByteArray();
     }
 
-    // A small stand-in run-time for the self-update packet keeps it quick.
-    static bool writeRuntime(const QString &folder)
+    // A small stand-in run-time for the self-update packet keeps it quick;
+    // its update.exe carries `keysRecord`, the keys it would trust.
+    static bool writeRuntime(const QString &folder, const QByteArray &keysRecord = QByteArray())
     {
-        return write(folder, {{"update.exe", "#!/bin/sh\n"}, {"Trellim.exe", "x"}}) &&
+        return write(folder,
+                     {{"update.exe", "#!/bin/sh\n# " + keysRecord + '\n'}, {"Trellim.exe", "x"}}) &&
                QFile::setPermissions(folder + "/update.exe", QFile::ReadOwner | QFile::ExeOwner);
     }
 
@@ -33,13 +37,17 @@ private slots:
     void updateEveryOldVersion_data()
     {
         QTest::addColumn<QString>("selfUpdateFor");
-        QTest::newRow("patch route for both") << QString();
-        QTest::newRow("1.0 updates the updater first") << QStringLiteral("1.0");
+        QTest::addColumn<bool>("throughProxy");
+        QTest::newRow("patch route for both") << QString() << false;
+        QTest::newRow("1.0 updates the updater first") << QStringLiteral("1.0") << false;
+        // As in a school that reaches the server only through its proxy.
+        QTest::newRow("patch route through a forward proxy") << QString() << true;
     }
 
     void updateEveryOldVersion()
     {
         QFETCH(QString, selfUpdateFor);
+        QFETCH(bool, throughProxy);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
 
@@ -72,9 +80,22 @@ private slots:
         QVERIFY(QDir().mkpath(www));
         NginxServer nginx(www);
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        // Qt never sends a request for a loopback address through a proxy: the
+        // server gets a name that only the proxy knows, as in a school network
+        // that resolves outside names only at its proxy.
+        QUrl server = nginx.url("/release/");
+        NginxServer proxy(www);
+        const QString proxyLog = dir.filePath("proxy.log");
+        if (throughProxy) {
+            proxy.setExtraServerConfig("access_log \"" + QFile::encodeName(proxyLog) +
+                                       "\"; location / { proxy_pass http://127.0.0.1:" +
+                                       QByteArray::number(nginx.port()) + "; }");
+            QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
+            server.setHost("update.velmora.test");
+        }
         QStringList arguments{"--new",         dir.filePath("2.0"),
                               "--new-version", "2.0",
-                              "--base-url",    nginx.url("/release/").toString(),
+                              "--base-url",    server.toString(),
                               "--out",         www + "/release",
                               "--installer",   dir.filePath("setup.exe"),
                               "--old",         "1.0=" + dir.filePath("1.0"),
@@ -102,7 +123,9 @@ private slots:
             QVERIFY(QFile::setPermissions(installation + "/Trellim.exe",
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
             UpdateSandbox sandbox(dir.filePath("sandbox " + it.key()));
-            sandbox.start({it.key(), nginx.url("/release/setup.exe.json").toString(),
+            if (throughProxy)
+                sandbox.proxy = proxy.url(QString()).toString();
+            sandbox.start({it.key(), server.resolved(QUrl("setup.exe.json")).toString(),
                            '*' + installation + '*'});
             QVERIFY2(sandbox.process.waitForFinished(60000),
                      qPrintable(sandbox.process.errorString()));
@@ -122,82 +145,127 @@ private slots:
             QCOMPARE(log.contains("start update\r\n"), it.key() == selfUpdateFor);
             QVERIFY(log.contains("patch success!"));
         }
+        if (throughProxy) {
+            // For each installation its configuration and its packet, in six ranges each.
+            QFile passedOn(proxyLog);
+            QVERIFY(passedOn.open(QIODevice::ReadOnly));
+            const QByteArray requests = passedOn.readAll();
+            QCOMPARE(requests.count("\"HEAD http://"), 2 * old.size());
+            QCOMPARE(requests.count("\" 206 "), 12 * old.size());
+        }
     }
 
-    // A release that a trusted key signed updates an installation; the same
-    // release with a packet replaced and its sum edited in the configuration
-    // is refused by every attempt and leaves the installation as it was.
-    void signedRelease()
+private:
+    // One signed release of 2.0 for 1.0, made once for the rows of
+    // signedRelease and served by nginx; its installer records every start.
+    void makeSignedRelease()
     {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const Tree oldTree{{"Trellim.exe", setupProgram()},
-                           {"bin/core.dll", programBytes(60000, 31)},
-                           {"readme.txt", "1.0"}};
-        Tree newTree = oldTree;
-        newTree["bin/core.dll"] = nextVersion(oldTree["bin/core.dll"], 32);
-        newTree["readme.txt"] = "2.0";
-        QVERIFY(write(dir.filePath("1.0"), oldTree));
-        QVERIFY(write(dir.filePath("2.0"), newTree));
+        signedDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(signedDir->isValid());
+        const QDir dir(signedDir->path());
+        signedOld = {{"Trellim.exe", setupProgram()},
+                     {"bin/core.dll", programBytes(60000, 31)},
+                     {"readme.txt", "1.0"}};
+        signedNew = signedOld;
+        signedNew["bin/core.dll"] = nextVersion(signedOld["bin/core.dll"], 32);
+        signedNew["readme.txt"] = "2.0";
+        QVERIFY(write(dir.filePath("1.0"), signedOld));
+        QVERIFY(write(dir.filePath("2.0"), signedNew));
         // The key the test build of the update program trusts, from its seed.
         QVERIFY(write(
             dir.filePath("keys"),
             {{"signing.key",
               "# test key\n" + QByteArray("velmora test signing key seed 01").toHex() + '\n'}}));
-        QVERIFY(write(dir.path(), {{"setup.exe", "#!/bin/sh\n"}}));
-        QVERIFY(writeRuntime(dir.filePath("runtime")));
-
-        const QString www = dir.filePath("www");
-        QVERIFY(QDir().mkpath(www));
-        NginxServer nginx(www);
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        QVERIFY(write(
+            dir.path(),
+            {{"setup.exe", "#!/bin/sh\ntouch '" + QFile::encodeName(installerRecord()) + "'\n"}}));
+        QVERIFY(writeRuntime(dir.filePath("runtime"),
+                             VELMORA_TRUSTED_KEYS_RECORD(VELMORA_TEST_CONFIG_PUBLIC_KEY)));
+        QVERIFY(QDir().mkpath(dir.filePath("www")));
+        signedServer = std::make_unique<NginxServer>(dir.filePath("www"));
+        QVERIFY2(signedServer->start(), qPrintable(signedServer->errorString()));
         const Run run = runPackager(
             {"--new", dir.filePath("2.0"), "--new-version", "2.0", "--base-url",
-             nginx.url("/release/").toString(), "--out", www + "/release", "--installer",
-             dir.filePath("setup.exe"), "--old", "1.0=" + dir.filePath("1.0"), "--updater",
-             dir.filePath("runtime"), "--sign-key", dir.filePath("keys/signing.key")});
+             signedServer->url("/release/").toString(), "--out", dir.filePath("www/release"),
+             "--installer", dir.filePath("setup.exe"), "--old", "1.0=" + dir.filePath("1.0"),
+             "--updater", dir.filePath("runtime"), "--sign-key", dir.filePath("keys/signing.key")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+    }
 
-        const auto startUpdate = [&](UpdateSandbox &sandbox, const QString &installation) {
-            sandbox.program = QStringLiteral(VELMORA_BINARY_DIR "/tests/update_testkey");
-            sandbox.start(
-                {"1.0", nginx.url("/release/setup.exe.json").toString(), '*' + installation + '*'});
-        };
-        const QString signedInstallation = dir.filePath("signed");
-        QVERIFY(write(signedInstallation, oldTree));
-        UpdateSandbox signedRun(dir.filePath("sandbox signed"));
-        startUpdate(signedRun, signedInstallation);
-        QVERIFY(signedRun.process.waitForFinished(60000));
-        QCOMPARE(signedRun.process.exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(read(signedInstallation, {"backup"}), newTree, 60000);
-        QVERIFY(signedRun.logText(signedRun.logFiles().value(0))
-                    .contains("update config signature verified\r\n"));
+    QString installerRecord() const { return signedDir->filePath("installer started"); }
 
-        // Someone who answers in the server's place brings a packet of his
-        // own and names its sum, but cannot sign.
-        const QString release = www + "/release/";
+    std::unique_ptr<QTemporaryDir> signedDir;
+    std::unique_ptr<NginxServer> signedServer;
+    Tree signedOld;
+    Tree signedNew;
+
+private slots:
+    void signedRelease_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("version");
+        // A change to the configuration, served with the release's signature.
+        QTest::addColumn<QByteArray>("changed");
+        QTest::addColumn<QString>("refusal"); // empty: the release installs
+        const QString keyed = VELMORA_BINARY_DIR "/tests/update_testkey";
+        QTest::newRow("a signed release installs") << keyed << "1.0" << QByteArray() << QString();
+        QTest::newRow("a configuration changed after signing is refused")
+            << keyed << "1.0" << QByteArray("replace-1.0-2.0.pak")
+            << "the configuration's SHA-256 is ";
+        // No packets for 3.0: the installer of 2.0 would run.
+        QTest::newRow("an older release on a newer installation is refused")
+            << keyed << "3.0" << QByteArray() << "it brings 2.0, older than the installed 3.0";
+        QTest::newRow("an updater without keys installs it")
+            << UpdateSandbox::builtProgram("update") << "1.0" << QByteArray() << QString();
+    }
+
+    // The packager's signed release through the real update program: what
+    // it admits installs, what it refuses is refused by every attempt,
+    // leaving the installation as it was and starting nothing.
+    void signedRelease()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, version);
+        QFETCH(QByteArray, changed);
+        QFETCH(QString, refusal);
+        if (!signedServer)
+            makeSignedRelease();
+        QVERIFY(signedServer && signedServer->isRunning());
+        const QString release = signedDir->filePath("www/release/");
         const Tree published = read(release);
-        const QByteArray replace = published.value("replace-1.0-2.0.pak");
-        QByteArray configuration = published.value("setup.exe.json");
-        configuration.replace(md5(published.value("partial-1.0-2.0.pak")).toLatin1(),
-                              md5(replace).toLatin1());
-        QVERIFY(
-            write(release, {{"partial-1.0-2.0.pak", replace}, {"setup.exe.json", configuration}}));
-        const QString tamperedInstallation = dir.filePath("tampered");
-        QVERIFY(write(tamperedInstallation, oldTree));
-        UpdateSandbox tamperedRun(dir.filePath("sandbox tampered"));
-        startUpdate(tamperedRun, tamperedInstallation);
+        QString configuration = "setup.exe.json";
+        if (!changed.isEmpty()) {
+            // The partial packet's URL names another packet.
+            configuration = "changed.json";
+            QVERIFY(
+                write(release, {{configuration, QByteArray(published.value("setup.exe.json"))
+                                                    .replace("partial-1.0-2.0.pak", changed)},
+                                {configuration + ".sig", published.value("setup.exe.json.sig")}}));
+        }
+        const QString installation = signedDir->filePath(QTest::currentDataTag());
+        QVERIFY(write(installation, signedOld));
+        UpdateSandbox sandbox(installation + " sandbox");
+        sandbox.program = program;
+        sandbox.start({version, signedServer->url("/release/" + configuration).toString(),
+                       '*' + installation + '*'});
+        const auto log = [&] { return sandbox.logText(sandbox.logFiles().value(0)); };
+        if (refusal.isEmpty()) {
+            QVERIFY(sandbox.process.waitForFinished(60000));
+            QCOMPARE(sandbox.process.exitCode(), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(read(installation, {"backup"}), signedNew, 60000);
+            QCOMPARE(log().contains("update config signature verified\r\n"),
+                     program.endsWith("update_testkey"));
+            return;
+        }
         // The first attempt and five restarts are refused; the error box
         // that follows waits for a user, and the sandbox ends the program.
-        const auto refusals = [&] {
-            return tamperedRun.logText(tamperedRun.logFiles().value(0))
-                .count("update config signature refused");
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(refusals(), 6, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(log().count("update config signature refused: \"" + refusal), 6,
+                                  60000);
         QTest::qWait(500);
-        QCOMPARE(refusals(), 6);
-        QVERIFY(!tamperedRun.logText(tamperedRun.logFiles().value(0)).contains("start patch"));
-        QCOMPARE(read(tamperedInstallation), oldTree);
+        QCOMPARE(log().count("update config signature refused"), 6);
+        QVERIFY(!log().contains("start patch") && !log().contains("start installer"));
+        QCOMPARE(read(installation), signedOld);
+        QVERIFY(!QFileInfo::exists(installerRecord()));
     }
 };
 

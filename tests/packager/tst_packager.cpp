@@ -4,8 +4,10 @@
 #include "packager/releaseoptions.h"
 #include "packagertrees.h"
 #include "releasecontract/configsignature.h"
+#include "releasecontract/releasestatement.h"
 #include "releasecontract/updateconfig.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 #include <csignal>
 #include <cstdio>
@@ -38,6 +41,7 @@ enum class Refusal
     EmptyNewTree,
     NameNotUtf8,
     Interrupted,
+    SelfUpdateWithoutKeys,
 };
 
 int runTool(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
@@ -322,6 +326,10 @@ private slots:
         arguments("a dry run", {}, {"--dry-run"}, 0,
                   {"1.0: 5 changed file(s), 2 added, 1 left installed", "nothing was written"});
         special("an interrupted run", Refusal::Interrupted, 128 + SIGTERM, {});
+        special("signing with a self-update updater that trusts no key",
+                Refusal::SelfUpdateWithoutKeys, 1,
+                {"trusts no key and checks no signature. Installations that update themselves "
+                 "would run it next"});
     }
 
     // A release that could not work is refused before anything is written,
@@ -365,6 +373,15 @@ private slots:
             given[out] = outDir = tree + QStringLiteral("/release");
             break;
         }
+        case Refusal::SelfUpdateWithoutKeys:
+            QVERIFY(runPackager({QStringLiteral("keygen"), dir.filePath(QStringLiteral("keys"))})
+                        .exitCode == 0);
+            QVERIFY(write(updaterDir,
+                          {{QStringLiteral("update.exe"),
+                            QByteArray("#!/bin/sh\n# " VELMORA_TRUSTED_KEYS_RECORD("") "\n")}}));
+            given << QStringLiteral("--sign-key")
+                  << dir.filePath(QStringLiteral("keys/signing.key"));
+            break;
         case Refusal::LinksInTree:
             QVERIFY(QFile::link(newDir + QStringLiteral("/same.txt"),
                                 newDir + QStringLiteral("/link.txt")));
@@ -619,8 +636,13 @@ private slots:
                                            release.value(name + QStringLiteral(".sig")), publicKey,
                                            &reason);
         };
+        // The self-update packet's updater trusts the key.
+        QVERIFY(
+            write(updaterDir, {{QStringLiteral("update.exe"),
+                                VELMORA_TRUSTED_KEYS_RECORD_START + publicKey.toLatin1() + '>'}}));
         const QStringList signing{QStringLiteral("--sign-key"), secretKey};
-        const Run first = runPackager(arguments() + QStringList{"--os", "win7"} + signing);
+        const Run first =
+            runPackager(arguments() + QStringList{"--os", "win7", "--expires-in", "30"} + signing);
         QVERIFY2(first.exitCode == 0, qPrintable(first.errors));
         const QString firstConfig = outDir + QStringLiteral("/setup.exe.json");
         QVERIFY(signatureHolds(firstConfig, QByteArray()));
@@ -641,6 +663,29 @@ private slots:
         const Run signedMerge = runPackager(second + signing);
         QVERIFY2(signedMerge.exitCode == 0, qPrintable(signedMerge.errors));
         QVERIFY(signatureHolds(secondOut + QStringLiteral("/setup.exe.json"), QByteArray()));
+
+        // Each statement names the SHA-256 of every file its configuration
+        // names, the kept ones of the first release too, and the expiry.
+        Tree files = read(outDir);
+        files.insert(read(secondOut));
+        for (const QString &out : {outDir, secondOut}) {
+            const QString configuration = out + QStringLiteral("/setup.exe.json");
+            ReleaseStatement statement;
+            QString reason;
+            QVERIFY2(ConfigSignature::verifyFiles(configuration,
+                                                  configuration + QStringLiteral(".sig"), publicKey,
+                                                  &reason, &statement),
+                     qPrintable(reason));
+            QCOMPARE(statement.expiresAt.isValid(), out == outDir);
+            if (out == outDir)
+                QCOMPARE(statement.signedAt.daysTo(statement.expiresAt), 30);
+            QCOMPARE(statement.files.size(), out == outDir ? 4 : 7);
+            for (auto it = statement.files.constBegin(); it != statement.files.constEnd(); ++it)
+                QCOMPARE(it.value(),
+                         QCryptographicHash::hash(files.value(QUrl(it.key()).fileName()),
+                                                  QCryptographicHash::Sha256)
+                             .toHex());
+        }
     }
 };
 

@@ -44,6 +44,11 @@ void NginxServer::setExtraServerConfig(const QByteArray &directives)
     extraConfig = directives;
 }
 
+void NginxServer::setExtraHttpConfig(const QByteArray &directives)
+{
+    extraHttpConfig = directives;
+}
+
 bool NginxServer::start()
 {
     if (!workDir.isValid()) {
@@ -96,6 +101,9 @@ bool NginxServer::startOnce()
                               "    scgi_temp_path \"" +
                               d +
                               "/temp/scgi\";\n"
+                              "    " +
+                              extraHttpConfig +
+                              "\n"
                               "    server {\n"
                               "        listen 127.0.0.1:" +
                               QByteArray::number(listenPort) +

@@ -28,6 +28,8 @@ public:
     // Directives added inside the server block, e.g. "location /old { return 302 /new; }".
     // Takes effect at the next start().
     void setExtraServerConfig(const QByteArray &directives);
+    // Directives added inside the http block, e.g. a connection-limit zone.
+    void setExtraHttpConfig(const QByteArray &directives);
 
     // Writes the configuration, starts nginx and waits until it accepts
     // connections. False (with errorString()) when it did not come up.
@@ -48,6 +50,7 @@ private:
 
     QString root;
     QByteArray extraConfig;
+    QByteArray extraHttpConfig;
     QTemporaryDir workDir;
     QProcess process;
     quint16 listenPort = 0;

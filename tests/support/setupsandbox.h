@@ -1,46 +1,109 @@
 #pragma once
 
 #include "foldertree.h"
+#include "releasecontract/wrappedpath.h"
 
-#include <QByteArray>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTextCodec>
 
 // An installation, a prepared folder in the work folder and private XDG and
-// HOME folders in one temporary folder; the setup program (the path in the
-// environment variable TRELLIM_PROGRAM) runs against them as a real process,
-// as the updater starts it.
+// HOME folders in one temporary folder; Trellim runs against them as a real
+// process, as the updater starts it: the program in the environment variable
+// TRELLIM_PROGRAM.
 class SetupSandbox
 {
 public:
-    explicit SetupSandbox(const QString &installName = QStringLiteral("velmora"));
+    explicit SetupSandbox(const QString &installName = QStringLiteral("velmora"))
+        : installPath(path(installName)), packetPath(path(QStringLiteral("data/Velmora/update/p2")))
+    {
+        QDir().mkpath(installPath);
+        QDir().mkpath(packetPath);
+        QDir().mkpath(path(QStringLiteral("home/Desktop")));
+    }
 
-    QString path(const QString &relative) const;
-    QString logPath(bool onDesktop = false) const;
+    QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
+    QString logPath(bool onDesktop = false) const
+    {
+        return path(onDesktop ? QStringLiteral("home/Desktop/trellim.log")
+                              : QStringLiteral("data/Velmora/update/trellim.log"));
+    }
 
     // Failures show in the comparisons that follow.
-    static void write(const QString &file, const QByteArray &content);
-    static QByteArray read(const QString &file);
-    void install(const FolderTree::Tree &files) const;
-    void prepare(const FolderTree::Tree &files) const;
+    static void write(const QString &file, const QByteArray &content)
+    {
+        QDir().mkpath(QFileInfo(file).path());
+        QFile out(file);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(content);
+    }
+    void install(const FolderTree::Tree &files) const { FolderTree::write(installPath, files); }
+    void prepare(const FolderTree::Tree &files) const { FolderTree::write(packetPath, files); }
 
     // A main application that records the folder it runs in.
-    void addMainApplication(bool executable) const;
-    QString mainApplicationRecord() const;
+    void addMainApplication(bool executable) const
+    {
+        const QString program = installPath + QStringLiteral("/Velmora");
+        write(program,
+              QStringLiteral("#!/bin/sh\npwd > '%1'\n").arg(mainApplicationRecord()).toUtf8());
+        if (executable)
+            QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    }
+    QString mainApplicationRecord() const { return path(QStringLiteral("velmora-ran")); }
 
-    // The five arguments the updater passes.
-    QStringList arguments() const;
-    QProcessEnvironment environment() const;
-    // Runs the setup program to its end: its exit code, -1 when it did not
-    // end normally within a minute, -2 when it wrote to its standard
-    // channels, which must stay silent.
-    int run(const QStringList &arguments) const;
+    QStringList arguments() const
+    {
+        return {WrappedPath::wrap(installPath), WrappedPath::wrap(packetPath),
+                QStringLiteral("trellim.log"), QStringLiteral("update.json"),
+                QStringLiteral("6.1.0")};
+    }
 
-    QStringList logLines(bool onDesktop = false) const;
-    // The log has exactly one line with `text`.
-    bool logHas(const QString &text, bool onDesktop = false) const;
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        environment.insert(QStringLiteral("TRELLIM"),
+                           QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")));
+        return environment;
+    }
+
+    // Runs Trellim to its end; its standard channels must stay silent.
+    int run(const QStringList &arguments) const
+    {
+        QProcess trellim;
+        trellim.setProcessEnvironment(environment());
+        trellim.start(QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")), arguments);
+        if (!trellim.waitForFinished(60000) || trellim.exitStatus() != QProcess::NormalExit)
+            return -1;
+        if (!trellim.readAllStandardOutput().isEmpty() || !trellim.readAllStandardError().isEmpty())
+            return -2;
+        return trellim.exitCode();
+    }
+
+    QStringList logLines(bool onDesktop = false) const
+    {
+        QFile log(logPath(onDesktop));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        return QTextCodec::codecForName("gb18030")
+            ->toUnicode(log.readAll())
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+    bool logHas(const QString &text, bool onDesktop = false) const
+    {
+        return logLines(onDesktop).filter(text).size() == 1;
+    }
+
+    static QByteArray read(const QString &file)
+    {
+        QFile in(file);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    }
 
     QTemporaryDir dir;
     const QString installPath;

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
+#include <limits>
 
 namespace {
 
@@ -34,8 +35,12 @@ QByteArray reasonPhrase(int status)
         return "Not Found";
     case 416:
         return "Range Not Satisfiable";
+    case 429:
+        return "Too Many Requests";
     case 500:
         return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Status";
     }
@@ -102,8 +107,15 @@ void TestHttpConnection::answer(const TestHttpServer::Request &request)
     answering = true;
     closeAfterAnswer = request.header("Connection").toLower() == "close";
     route = server->routeFor(request.target);
-    if (route.stall || (route.stallRanges && !request.header("Range").isEmpty()))
+    const bool ranged = !request.header("Range").isEmpty();
+    if (route.stall || (route.stallRanges && ranged))
         return;
+    if (ranged && server->takeBusyAnswer(request.target)) {
+        route.status = 503;
+        route.body = "busy";
+        route.filePath.clear();
+        route.endlessBody = false;
+    }
 
     if (route.filePath.isEmpty()) {
         auto buffer = std::make_unique<QBuffer>();
@@ -146,8 +158,12 @@ void TestHttpConnection::answer(const TestHttpServer::Request &request)
         closeAfterAnswer = true;
     QByteArray header =
         "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    if (!head || route.headContentLength)
+    if (head && route.headLength >= 0)
+        header += "Content-Length: " + QByteArray::number(route.headLength) + "\r\n";
+    else if (head ? route.headContentLength : route.bodyLength && !route.endlessBody)
         header += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    else if (!head)
+        closeAfterAnswer = true;
     if (!contentRange.isEmpty())
         header += "Content-Range: " + contentRange + "\r\n";
     if (!route.location.isEmpty())
@@ -158,7 +174,7 @@ void TestHttpConnection::answer(const TestHttpServer::Request &request)
     socket->write(header);
 
     source->seek(first);
-    bodyLeft = head ? 0 : length;
+    bodyLeft = head ? 0 : route.endlessBody ? std::numeric_limits<qint64>::max() : length;
     faultAtEnd = false;
     const qint64 faultAfter = route.dropAfter >= 0 ? route.dropAfter : route.stallAfter;
     if (!head && faultAfter >= 0 && faultAfter < length) {
@@ -183,6 +199,10 @@ void TestHttpConnection::sendBody()
     } else {
         while (bodyLeft > 0 && socket->bytesToWrite() < socketBacklog) {
             const QByteArray piece = source->read(qMin(pieceSize, bodyLeft));
+            if (piece.isEmpty() && route.endlessBody && source->size() > 0) {
+                source->seek(0);
+                continue;
+            }
             if (piece.isEmpty())
                 break;
             bodyLeft -= piece.size();

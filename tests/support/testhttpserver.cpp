@@ -146,6 +146,16 @@ TestHttpServer::Route TestHttpServer::routeFor(const QByteArray &target) const
     return notFound;
 }
 
+bool TestHttpServer::takeBusyAnswer(const QByteArray &target)
+{
+    QMutexLocker locker(&mutex);
+    auto route = routes.find(QString::fromUtf8(target));
+    if (route == routes.end() || route->busyAnswers <= 0)
+        return false;
+    --route->busyAnswers;
+    return true;
+}
+
 void TestHttpServer::record(const Request &request)
 {
     {

@@ -50,6 +50,10 @@ public:
         // A HEAD answer carries the entity's Content-Length; false leaves it
         // out and closes the connection after the headers.
         bool headContentLength = true;
+        qint64 headLength = -1; // when >= 0, the Content-Length a HEAD announces
+        // A GET answer carries Content-Length; false leaves it out and closes
+        // the connection after the body.
+        bool bodyLength = true;
         QByteArray location; // sent as "Location" when not empty
         Headers headers;     // further response headers
         // Faults. -1 means off.
@@ -59,6 +63,10 @@ public:
         qint64 dropAfter = -1;     // send the headers and this many body bytes, then close
         int trickleBytes = 0;      // when > 0, send the body in pieces of this size...
         int trickleIntervalMs = 0; // ...one piece every trickleIntervalMs
+        bool endlessBody = false;  // the body, without a length, repeated for ever
+        // The first this many requests with a Range header are answered 503,
+        // with `headers`; counted over all connections.
+        int busyAnswers = 0;
     };
 
     struct Request
@@ -103,6 +111,9 @@ public:
 
     // Used by the connections on the server's thread.
     Route routeFor(const QByteArray &target) const;
+    // True when the route of `target` still has a busy answer to give, which
+    // is then used up.
+    bool takeBusyAnswer(const QByteArray &target);
     void record(const Request &request);
 
 signals:

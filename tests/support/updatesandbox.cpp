@@ -65,6 +65,11 @@ void UpdateSandbox::start(const QStringList &arguments)
         environment.insert(QStringLiteral("DISPLAY"), display);
     }
     environment.insert(QStringLiteral("VELMORA_UPLOAD_SERVER"), uploadServer);
+    environment.remove(QStringLiteral("no_proxy"));
+    if (proxy.isEmpty())
+        environment.remove(QStringLiteral("http_proxy"));
+    else
+        environment.insert(QStringLiteral("http_proxy"), proxy);
     environment.insert(QStringLiteral("VELMORA_HOME_PAGE"), QStringLiteral("http://127.0.0.1:9/"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedChannels);

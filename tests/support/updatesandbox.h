@@ -45,6 +45,8 @@ public:
 
     // Receives the failure log.
     QString uploadServer = QStringLiteral("http://127.0.0.1:9");
+    // The forward proxy the program finds configured (http_proxy); empty: none.
+    QString proxy;
     // An X display to show the window on; empty: the offscreen platform.
     QString display;
     // The program started: this build's update, or a variant of it.

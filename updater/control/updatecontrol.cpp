@@ -1,5 +1,6 @@
 #include "control/updatecontrol.h"
 
+#include "control/acceptedreleases.h"
 #include "control/deployment.h"
 #include "download/downloadcontrol.h"
 #include "package/bsdiffcontrol.h"
@@ -14,6 +15,7 @@
 #include "shared/connectchecked.h"
 #include "shared/vendorconfig.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -21,6 +23,12 @@
 #include <QProcess>
 #include <QThread>
 #include <QUrl>
+
+namespace {
+// The configuration and its signature are read whole into memory: larger
+// announced files are refused before a byte of them is fetched.
+const qint64 configSizeLimit = 4 * 1024 * 1024;
+} // namespace
 
 UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
 {
@@ -100,6 +108,7 @@ void UpdateControl::mainControlSlot()
 {
     switch (stage) {
     case PrepareConfig:
+        statementHeld = false;
         emit changeLabelTextSignal(tr("Preparing configuration file"));
         emit showMovieSignal();
         stage = DownloadingConfig;
@@ -122,24 +131,24 @@ void UpdateControl::mainControlSlot()
         break;
     case FixPacketReady:
         qDebug() << "download fixUpdatePacket Success";
-        unpackIfMatches(fixUpdatePacketPath, config.fixUpdatePacketMd5,
+        unpackIfMatches(fixUpdatePacketPath, config.fixUpdatePacketMd5, config.fixUpdatePacketUrl,
                         "Download FixUpdate Packet md5 is not match",
                         "json: fixUpdatePacket's md5 %1", "file: fixUpdatePacket's md5 %1",
                         UncompressingFixPacket);
         break;
     case PartialPacketReady:
-        unpackIfMatches(partialPacketPath, config.partialPacketMd5,
+        unpackIfMatches(partialPacketPath, config.partialPacketMd5, config.partialPacketUrl,
                         "Download Partial Packet md5 is not match", "json: PartialPacket's md5 %1",
                         "file: PartialPacket's md5 %1", UncompressingPartialPacket);
         break;
     case ReplacePacketReady:
-        unpackIfMatches(replacePacketPath, config.replacePacketMd5,
+        unpackIfMatches(replacePacketPath, config.replacePacketMd5, config.replacePacketUrl,
                         "Download Replace Packet md5 is not match", "json: replacePacket's md5 %1",
                         "file: replace Packet's md5 %1", UncompressingReplacePacket);
         break;
     case InstallerReady:
         // A wrong installer is not fetched again: the user is sent to the web site.
-        if (!packetMatches(installerPath, config.installerMd5,
+        if (!packetMatches(installerPath, config.installerMd5, config.installerUrl,
                            "Download installer md5 is not match", "json: installer's md5 %1",
                            "file: installer's md5 %1")) {
             emit showMessageBoxSignal(updateErrorText(), true);
@@ -184,12 +193,28 @@ void UpdateControl::beginConfigSignatureDownload()
 
 bool UpdateControl::configSignatureHolds()
 {
+    // The channel is the name the configuration was asked for under, which a
+    // statement for another configuration cannot name.
+    const QString channel = QUrl(configUrl).fileName(QUrl::FullyDecoded);
+    const AcceptedReleases accepted(LogFolder::acceptedReleasesPath());
     QString reason;
-    if (!ConfigSignature::verifyFiles(configFilePath, configSignaturePath, trustedKeys, &reason)) {
+    if (!ConfigSignature::verifyFiles(configFilePath, configSignaturePath, trustedKeys, &reason,
+                                      &statement) ||
+        !statement.admits(channel, version, QDateTime::currentDateTimeUtc(),
+                          accepted.newestSigned(installPath), &reason)) {
         refuseConfiguration(reason);
         return false;
     }
     qDebug() << "update config signature verified";
+    qDebug() << "release statement" << statement.version
+             << statement.signedAt.toString(Qt::ISODateWithMs)
+             << (statement.expiresAt.isValid() ? statement.expiresAt.toString(Qt::ISODateWithMs)
+                                               : QStringLiteral("never"));
+    // Kept before anything is installed, so that no older release is taken
+    // afterwards, whatever becomes of this update.
+    if (!accepted.accept(installPath, statement.signedAt, &reason))
+        qDebug() << "the accepted release cannot be kept:" << reason;
+    statementHeld = true;
     return true;
 }
 
@@ -280,23 +305,32 @@ void UpdateControl::launchSelfUpdate()
 }
 
 bool UpdateControl::packetMatches(const QString &path, const QByteArray &expected,
-                                  const char *mismatchLine, const char *jsonText,
-                                  const char *fileText) const
+                                  const QString &url, const char *mismatchLine,
+                                  const char *jsonText, const char *fileText) const
 {
     const QByteArray actual = fileMd5(path);
-    if (actual == expected)
+    QString reason;
+    if (actual == expected && (!statementHeld || statement.coversFile(url, path, &reason)))
         return true;
-    qDebug() << mismatchLine;
-    qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
-             << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
+    // Fetched afresh next time: resuming would keep the wrong bytes, and a
+    // packet found again by its MD5 would be refused again.
+    DownloadControl::discardPartialFile(path);
+    if (actual != expected) {
+        qDebug() << mismatchLine;
+        qDebug() << QString::fromLatin1(jsonText).arg(QString::fromUtf8(expected))
+                 << QString::fromLatin1(fileText).arg(QString::fromUtf8(actual));
+    } else {
+        qDebug() << "release statement refused the file:" << reason;
+    }
     return false;
 }
 
 void UpdateControl::unpackIfMatches(const QString &path, const QByteArray &expected,
-                                    const char *mismatchLine, const char *jsonText,
-                                    const char *fileText, UpdateStage unpackingStage)
+                                    const QString &url, const char *mismatchLine,
+                                    const char *jsonText, const char *fileText,
+                                    UpdateStage unpackingStage)
 {
-    if (!packetMatches(path, expected, mismatchLine, jsonText, fileText)) {
+    if (!packetMatches(path, expected, url, mismatchLine, jsonText, fileText)) {
         emit reStartUpdateSignal();
         return;
     }
@@ -328,7 +362,11 @@ void UpdateControl::beginDownload()
     // A coordinator that refuses to start without a word (the target cannot
     // be created, or it is still busy) would leave the update waiting for ever.
     sizeQueryFailed = false;
-    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount) &&
+    const qint64 sizeLimit = stage == DownloadingConfig            ? configSizeLimit
+                             : stage == DownloadingConfigSignature ? ConfigSignature::largestFile
+                                                                   : -1;
+    // A refused size costs a restart, like a configuration that cannot be read.
+    if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount, sizeLimit) &&
         !sizeQueryFailed) {
         qDebug() << "start download failed" << downloadTarget;
         emit reStartUpdateSignal();

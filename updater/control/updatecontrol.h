@@ -2,6 +2,7 @@
 
 #include "control/deployment.h"
 #include "control/packetsumcache.h"
+#include "releasecontract/releasestatement.h"
 #include "releasecontract/updateconfig.h"
 
 #include <QObject>
@@ -163,13 +164,15 @@ private:
     // once it runs, the window ends this process.
     bool startHandOff(const char *programText, const QString &program, const QStringList &arguments,
                       const char *startedText, const char *failedText);
-    // Compares the packet's sum with the configuration's and logs a mismatch.
-    bool packetMatches(const QString &path, const QByteArray &expected, const char *mismatchLine,
-                       const char *jsonText, const char *fileText) const;
-    // A packet whose sum matches is unpacked in `unpackingStage`; otherwise the
+    // Compares the packet's sum with the configuration's and, under a release
+    // statement, its SHA-256 with the statement's for `url`; logs a mismatch.
+    bool packetMatches(const QString &path, const QByteArray &expected, const QString &url,
+                       const char *mismatchLine, const char *jsonText, const char *fileText) const;
+    // A packet whose sums match is unpacked in `unpackingStage`; otherwise the
     // update restarts.
-    void unpackIfMatches(const QString &path, const QByteArray &expected, const char *mismatchLine,
-                         const char *jsonText, const char *fileText, UpdateStage unpackingStage);
+    void unpackIfMatches(const QString &path, const QByteArray &expected, const QString &url,
+                         const char *mismatchLine, const char *jsonText, const char *fileText,
+                         UpdateStage unpackingStage);
     // A packet already in the work folder with the sum `sum` is taken as
     // downloaded: it becomes *packetPath and the update goes on in `readyStage`.
     bool useFoundPacket(const QByteArray &sum, QString *packetPath, UpdateStage readyStage);
@@ -189,6 +192,10 @@ private:
     // is then refused like a bad one.
     bool signatureDownloadFailed(const QString &reason);
 
+    // The signed statement of the configuration being used; only with
+    // trusted keys, once the statement has been accepted.
+    ReleaseStatement statement;
+    bool statementHeld = false;
     // Set while downloadFile runs when the size query reported its failure.
     bool sizeQueryFailed = false;
     // Sums of the work folder's files, kept across lookups and runs.

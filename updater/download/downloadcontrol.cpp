@@ -7,10 +7,12 @@
 #include <QDebug>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -22,15 +24,30 @@ qint64 rangeBoundary(qint64 size, int part, int parts)
     return size / parts * part + size % parts * part / parts;
 }
 
+// How often a running download records what it has written: what a kill or
+// a power cut can cost the next run.
+const int recordInterval = 1000;
+
 } // namespace
 
 DownloadControl::DownloadControl(QObject *parent)
-    : QObject(parent), transferTimeout(DownloadThread::defaultTransferTimeout),
+    : QObject(parent), recordTimer(new QTimer(this)),
+      transferTimeout(DownloadThread::defaultTransferTimeout),
       lowSpeedBytes(DownloadThread::defaultLowSpeedBytes),
-      lowSpeedWindow(DownloadThread::defaultLowSpeedWindow)
-{}
+      lowSpeedWindow(DownloadThread::defaultLowSpeedWindow),
+      firstRetryDelay(DownloadThread::defaultFirstRetryDelay),
+      longestRetryDelay(DownloadThread::defaultLongestRetryDelay)
+{
+    recordTimer->setInterval(recordInterval);
+    connectChecked(recordTimer, SIGNAL(timeout()), this, SLOT(saveRecord()));
+}
 
-DownloadControl::~DownloadControl() = default;
+DownloadControl::~DownloadControl()
+{
+    // Deleted while the ranges run (the updater ends): the next run resumes.
+    if (state == Downloading)
+        saveRecord();
+}
 
 QString DownloadControl::errorText(QNetworkReply::NetworkError code, const QString &otherText)
 {
@@ -53,8 +70,12 @@ qint64 DownloadControl::getFileSize(const QString &url)
     QNetworkAccessManager manager;
     manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     QUrl target(url);
-    for (int redirects = 0;; ++redirects) {
-        QNetworkReply *reply = manager.head(QNetworkRequest(target));
+    int busyRetries = 0;
+    for (int redirects = 0;;) {
+        QNetworkRequest request(target);
+        // A compressing server announces no length, or the compressed one.
+        request.setRawHeader("Accept-Encoding", "identity");
+        QNetworkReply *reply = manager.head(request);
         auto watchdog = new ReplyWatchdog(reply, transferTimeout);
         QEventLoop loop;
         connectChecked(reply, SIGNAL(finished()), &loop, SLOT(quit()));
@@ -68,6 +89,15 @@ qint64 DownloadControl::getFileSize(const QString &url)
             return -1;
         reply->deleteLater();
 
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (DownloadThread::isBusyStatus(status)) {
+            if (waitForBusyServer(reply, &busyRetries))
+                continue;
+            if (!alive)
+                return -1;
+            emit getFileSizeErrorSignal(DownloadThread::busyText());
+            return -1;
+        }
         if (reply->error() != QNetworkReply::NoError) {
             emit getFileSizeErrorSignal(watchdog->hasExpired()
                                             ? errorText(QNetworkReply::TimeoutError, QString())
@@ -79,7 +109,6 @@ qint64 DownloadControl::getFileSize(const QString &url)
             fail(DownloadThread::hijackMessage(), true);
             return -1;
         }
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (!DownloadThread::isFollowedRedirect(status))
             return announcedSize(reply);
         target = QUrl(DownloadThread::redirectTarget(reply));
@@ -88,12 +117,35 @@ qint64 DownloadControl::getFileSize(const QString &url)
             emit getFileSizeErrorSignal(DownloadThread::refusedRedirectText());
             return -1;
         }
-        qDebug() << "get file size redirect" << redirects + 1 << target.toString();
+        ++redirects;
+        qDebug() << "get file size redirect" << redirects << target.toString();
     }
+}
+
+bool DownloadControl::waitForBusyServer(QNetworkReply *reply, int *retries)
+{
+    if (*retries >= DownloadThread::busyRetries) {
+        qDebug() << "get file size: server still busy" << reply->url().toString();
+        return false;
+    }
+    const int delay =
+        DownloadThread::retryDelay(reply, *retries, firstRetryDelay, longestRetryDelay);
+    ++*retries;
+    qDebug() << "get file size: server busy - asks again in" << delay << "ms";
+    QEventLoop loop;
+    QTimer::singleShot(delay, &loop, SLOT(quit()));
+    connectChecked(this, SIGNAL(destroyed()), &loop, SLOT(quit()));
+    QPointer<DownloadControl> alive(this);
+    loop.exec();
+    return alive;
 }
 
 qint64 DownloadControl::announcedSize(QNetworkReply *reply)
 {
+    record = ResumeRecord();
+    record.url = url;
+    record.etag = reply->rawHeader("ETag");
+    record.lastModified = reply->rawHeader("Last-Modified");
     if (!reply->hasRawHeader("Content-Length"))
         return 0;
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -109,12 +161,13 @@ qint64 DownloadControl::announcedSize(QNetworkReply *reply)
     return size;
 }
 
-bool DownloadControl::downloadFile(const QString &url, const QString &filePath, int threadCount)
+bool DownloadControl::downloadFile(const QString &url, const QString &filePath, int threadCount,
+                                   qint64 sizeLimit)
 {
     if (QThread::currentThread() != thread()) {
         bool started = false;
         QMetaObject::invokeMethod(
-            this, [&] { started = downloadFile(url, filePath, threadCount); },
+            this, [&] { started = downloadFile(url, filePath, threadCount, sizeLimit); },
             Qt::BlockingQueuedConnection);
         return started;
     }
@@ -134,55 +187,99 @@ bool DownloadControl::downloadFile(const QString &url, const QString &filePath, 
         // A hijacked address has been reported as a failed download.
         return errorReported;
     }
+    if (sizeLimit >= 0 && totalSize > sizeLimit) {
+        qDebug() << "download refused:" << url << "announces" << totalSize << "bytes, more than the"
+                 << sizeLimit << "allowed";
+        return false;
+    }
     return startWorkers();
 }
 
-bool DownloadControl::startWorkers()
+void DownloadControl::discardPartialFile(const QString &filePath)
 {
-    downloadedSize = 0;
+    ResumeRecord::discard(filePath);
+}
+
+bool DownloadControl::openTarget(QVector<ResumeRecord::Span> *ranges)
+{
+    record.size = totalSize;
+    const ResumeRecord earlier = ResumeRecord::read(filePath);
+    const bool resumes = earlier.describesSameFile(record) && earlier.bytesDone() > 0 &&
+                         QFileInfo(filePath).size() == totalSize;
     file = new QFile(filePath, this);
-    if (!file->open(QIODevice::WriteOnly)) {
+    // Without a record that fits, the file starts empty.
+    if (!file->open(resumes ? QIODevice::ReadWrite : QIODevice::WriteOnly)) {
         delete file;
         file = nullptr;
         return false;
     }
-    // Sized once, so that every range lands inside the file whatever order
-    // the ranges finish in.
-    file->resize(totalSize);
+    if (!resumes) {
+        QFile::remove(ResumeRecord::recordPath(filePath));
+        // Sized once, so that every range lands inside the file whatever
+        // order the ranges finish in.
+        file->resize(totalSize);
+        // The Range header names an inclusive last byte, so neighbouring
+        // ranges share their boundary byte, and the last range names one
+        // byte past the end, which the server clips.
+        for (int i = 0; i < threadCount && totalSize > 0; ++i)
+            ranges->append({rangeBoundary(totalSize, i, threadCount),
+                            rangeBoundary(totalSize, i + 1, threadCount)});
+        return true;
+    }
+    record.spans = earlier.spans;
+    qDebug() << "resumes" << filePath << "with" << record.bytesDone() << "of" << totalSize
+             << "bytes on disk";
+    for (const ResumeRecord::Span &missing : record.missingSpans(threadCount))
+        ranges->append({missing.first, missing.second - 1});
+    return true;
+}
+
+DownloadThread *DownloadControl::startWorker(int index, qint64 start, qint64 end)
+{
+    qDebug() << "startPoint " << start;
+    qDebug() << "endPoint " << end;
+    auto worker = new DownloadThread(this);
+    worker->setTransferTimeout(transferTimeout);
+    worker->setLowSpeedLimit(lowSpeedBytes, lowSpeedWindow);
+    worker->setRetryDelays(firstRetryDelay, longestRetryDelay);
+    worker->setFileSize(totalSize);
+    connectChecked(worker, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
+    connectChecked(worker, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
+                   SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
+    connectChecked(worker, SIGNAL(error(int, QString, bool)), this,
+                   SLOT(errorSlot(int, QString, bool)));
+    connectChecked(worker, SIGNAL(wholeFile(int)), this, SLOT(wholeFileSlot(int)));
+    connectChecked(worker, SIGNAL(busy(int)), this, SLOT(busySlot(int)));
+    worker->startDownload(index, url, file, start, end);
+    return worker;
+}
+
+bool DownloadControl::startWorkers()
+{
+    QVector<ResumeRecord::Span> ranges;
+    if (!openTarget(&ranges))
+        return false;
+    downloadedSize = record.bytesDone();
 
     workers.clear();
-    readySizes.fill(0, qMax(threadCount, 0));
+    parkedWorkers.clear();
+    readySizes.fill(0, ranges.size());
     qDebug() << "totalSize " << totalSize;
-    if (totalSize == 0) {
-        // Nothing to fetch: a strict server refuses any range of an empty file.
+    if (ranges.isEmpty()) {
+        // Nothing to fetch (an empty file, or all of it on disk already): a
+        // strict server refuses any range of an empty file.
         state = Downloading;
         remaining = 0;
-        emit progressChange(0, 0, 0, 0);
+        emit progressChange(0, 0, totalSize, downloadedSize);
         QMetaObject::invokeMethod(this, &DownloadControl::allPartsFinished, Qt::QueuedConnection);
         return true;
     }
-    for (int i = 0; i < threadCount; ++i) {
-        // The Range header names an inclusive last byte, so neighbouring
-        // ranges share their boundary byte, and the last range names one byte
-        // past the end, which the server clips.
-        const qint64 start = rangeBoundary(totalSize, i, threadCount);
-        const qint64 end = rangeBoundary(totalSize, i + 1, threadCount);
-        qDebug() << "startPoint " << start;
-        qDebug() << "endPoint " << end;
-        auto worker = new DownloadThread(this);
-        worker->setTransferTimeout(transferTimeout);
-        worker->setLowSpeedLimit(lowSpeedBytes, lowSpeedWindow);
-        worker->setFileSize(totalSize);
-        connectChecked(worker, SIGNAL(finished(int)), this, SLOT(finishedSlot(int)));
-        connectChecked(worker, SIGNAL(progressChange(int, qint64, qint64, qint64)), this,
-                       SLOT(progressChangeSlot(int, qint64, qint64, qint64)));
-        connectChecked(worker, SIGNAL(error(int, QString, bool)), this,
-                       SLOT(errorSlot(int, QString, bool)));
-        worker->startDownload(i, url, file, start, end);
-        workers.append(worker);
-    }
+    // Counted before the first worker starts: a worker may finish at once.
+    remaining = ranges.size();
+    for (int i = 0; i < ranges.size(); ++i)
+        workers.append(startWorker(i, ranges.at(i).first, ranges.at(i).second));
     state = Downloading;
-    remaining = threadCount;
+    recordTimer->start();
     return true;
 }
 
@@ -194,7 +291,7 @@ void DownloadControl::progressChangeSlot(int index, qint64 startPoint, qint64 en
     if (index < 0 || index >= readySizes.size())
         return;
     readySizes[index] = readySize;
-    downloadedSize = 0;
+    downloadedSize = record.bytesDone();
     for (qint64 size : qAsConst(readySizes))
         downloadedSize += size;
     emit progressChange(0, 0, totalSize, downloadedSize);
@@ -203,18 +300,67 @@ void DownloadControl::progressChangeSlot(int index, qint64 startPoint, qint64 en
 void DownloadControl::finishedSlot(int index)
 {
     Q_UNUSED(index)
-    if (--remaining == 0)
+    if (--remaining == 0) {
         allPartsFinished();
+        return;
+    }
+    // A range that found the server busy tries again now that a connection
+    // has been freed.
+    const QList<DownloadThread *> parked = parkedWorkers;
+    parkedWorkers.clear();
+    for (DownloadThread *worker : parked)
+        worker->retryBusyRange();
+}
+
+void DownloadControl::wholeFileSlot(int index)
+{
+    auto taker = qobject_cast<DownloadThread *>(sender());
+    // The first whole answer is the file; every other range is not needed.
+    for (int i = 0; i < workers.size(); ++i) {
+        if (workers.at(i) == taker)
+            continue;
+        workers.at(i)->cancel();
+        readySizes[i] = 0;
+    }
+    parkedWorkers.clear();
+    remaining = 1;
+    qDebug() << "range" << index << "takes the whole file; the other ranges stop";
+}
+
+void DownloadControl::busySlot(int index)
+{
+    auto worker = qobject_cast<DownloadThread *>(sender());
+    for (DownloadThread *other : qAsConst(workers)) {
+        if (other != worker && other->isRunning() && !parkedWorkers.contains(other)) {
+            // Another range still holds a connection: this one waits for it.
+            qDebug() << "range" << index << "waits for another range to end";
+            worker->park();
+            parkedWorkers.append(worker);
+            return;
+        }
+    }
+}
+
+void DownloadControl::saveRecord()
+{
+    if (!file || !file->isOpen() || !file->flush())
+        return;
+    ResumeRecord current = record;
+    for (DownloadThread *worker : qAsConst(workers))
+        current.addSpan(worker->writtenSpan());
+    current.write(filePath);
 }
 
 void DownloadControl::allPartsFinished()
 {
     if (state != Downloading)
         return;
+    recordTimer->stop();
     file->flush();
     file->close();
     file->deleteLater();
     file = nullptr;
+    QFile::remove(ResumeRecord::recordPath(filePath));
     state = AllFinished;
     for (DownloadThread *worker : qAsConst(workers))
         worker->deleteLater();
@@ -232,9 +378,21 @@ void DownloadControl::fail(const QString &errorString, bool isUploadLog)
 {
     if (errorReported)
         return;
-    for (DownloadThread *worker : qAsConst(workers))
-        worker->deleteLater();
     errorReported = true;
+    recordTimer->stop();
+    for (DownloadThread *worker : qAsConst(workers)) {
+        worker->cancel();
+        worker->deleteLater();
+    }
+    if (file && file->error() == QFileDevice::WriteError) {
+        // Most likely a full disk: the partial file would hold the space that
+        // the next run needs.
+        qDebug() << "removes the partial file" << filePath << "after a failed write";
+        file->close();
+        ResumeRecord::discard(filePath);
+    } else if (state == Downloading) {
+        saveRecord();
+    }
     state = Failed;
     emit error(errorString, isUploadLog);
 }

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <QFile>
+#include <QNetworkProxyFactory>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTextCodec>
@@ -168,4 +169,10 @@ bool Platform::openWebPage(const QUrl &url)
     // The desktop's own opener works whatever display platform Qt runs on.
     return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
 #endif
+}
+
+void Platform::useSystemProxy()
+{
+    // Qt reads each platform's own settings behind this one switch.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
 }

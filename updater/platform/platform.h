@@ -46,4 +46,10 @@ public:
 
     // Opens a web page in the user's default browser.
     static bool openWebPage(const QUrl &url);
+
+    // Sends every HTTP request of the process through the proxy the system is
+    // configured with, which Qt uses only when asked: on Windows the
+    // Internet settings (a fixed proxy or an auto-configuration script);
+    // here http_proxy and no_proxy.
+    static void useSystemProxy();
 };

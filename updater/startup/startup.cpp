@@ -51,6 +51,8 @@ void Startup::readMainApplicationSettings(const QString &settingsPath, QString *
 int Startup::run(int argc, char **argv, const QString &trustedKeys)
 {
     QApplication app(argc, argv);
+    // Schools often reach the update server only through their proxy.
+    Platform::useSystemProxy();
 
     // Kept alive until the process ends, even when start-up returns at once,
     // so that the command is never cut short by its object's destruction.

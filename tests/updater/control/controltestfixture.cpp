@@ -6,6 +6,7 @@
 #include "updatesandbox.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -213,7 +214,19 @@ QByteArray ControlTestFixture::publish(const QString &name, const QByteArray &co
         writeFile(wwwDir + QLatin1Char('/') + name, content);
     else
         httpServer->serve(QLatin1Char('/') + name, content);
+    publishedSha256.insert(url(name),
+                           QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
     return md5Of(content);
+}
+
+bool ControlTestFixture::publishSparse(const QString &name, qint64 size)
+{
+    QFile file((nginxServer ? wwwDir : root) + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(size))
+        return false;
+    if (httpServer)
+        httpServer->serveFile(QLatin1Char('/') + name, file.fileName());
+    return true;
 }
 
 namespace {
@@ -243,19 +256,28 @@ QString ControlTestFixture::publicKey(SigningKey key)
         QByteArray(reinterpret_cast<const char *>(pair.publicKey), sizeof pair.publicKey).toHex());
 }
 
-QByteArray ControlTestFixture::signatureFile(const QByteArray &document, SigningKey key)
+ReleaseStatement ControlTestFixture::statement(const QByteArray &document) const
 {
-    const KeyPair pair = keyPair(key);
-    QByteArray signature(crypto_sign_BYTES, '\0');
-    crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
-                         reinterpret_cast<const unsigned char *>(document.constData()),
-                         quint64(document.size()), pair.secretKey);
-    return ConfigSignature::signatureFile(signature);
+    ReleaseStatement statement;
+    statement.product = ReleaseStatement::productName();
+    statement.channel = QStringLiteral("update.json");
+    statement.version = QStringLiteral("2.0");
+    statement.signedAt = QDateTime::currentDateTimeUtc();
+    statement.configurationSha256 =
+        QCryptographicHash::hash(document, QCryptographicHash::Sha256).toHex();
+    statement.files = publishedSha256;
+    return statement;
 }
 
-void ControlTestFixture::publishSignature(const QByteArray &document, SigningKey key)
+QByteArray ControlTestFixture::signatureFile(const ReleaseStatement &statement, SigningKey key)
 {
-    publish(QStringLiteral("update.json.sig"), signatureFile(document, key));
+    const KeyPair pair = keyPair(key);
+    const QByteArray text = statement.toJson();
+    QByteArray signature(crypto_sign_BYTES, '\0');
+    crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
+                         reinterpret_cast<const unsigned char *>(text.constData()),
+                         quint64(text.size()), pair.secretKey);
+    return ConfigSignature::signatureFile(text, signature);
 }
 
 bool ControlTestFixture::publishConfig(const Config &config)

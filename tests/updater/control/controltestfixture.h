@@ -3,6 +3,7 @@
 #include "logcapture.h"
 #include "recordingtool.h"
 #include "releasecontract/patchentry.h"
+#include "releasecontract/releasestatement.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -54,6 +55,9 @@ public:
     QString url(const QString &name) const;
     // Puts content on the server under /name; returns its MD5.
     QByteArray publish(const QString &name, const QByteArray &content);
+    // Puts a file of `size` zero bytes on the server under /name without
+    // writing them (a sparse file).
+    bool publishSparse(const QString &name, qint64 size);
     bool publishConfig(const Config &config);
     // A partial packet that also carries the replace packet beside its folder,
     // published as partial.pak; returns its MD5.
@@ -67,10 +71,11 @@ public:
     };
     // The public key in the text form the build setting takes.
     static QString publicKey(SigningKey key);
-    // The signature file of `document` made with `key`.
-    static QByteArray signatureFile(const QByteArray &document, SigningKey key);
-    // Puts update.json.sig, made with `key` over `document`, on the server.
-    void publishSignature(const QByteArray &document, SigningKey key);
+    // The statement of release 2.0 for `document` as update.json, signed
+    // now, naming the SHA-256 of every file published so far.
+    ReleaseStatement statement(const QByteArray &document) const;
+    // The signature file of `statement` made with `key`.
+    static QByteArray signatureFile(const ReleaseStatement &statement, SigningKey key);
 
     // The partial packet under another file name, its folder named to match;
     // returns its MD5.
@@ -127,5 +132,7 @@ private:
     std::unique_ptr<TestHttpServer> httpServer;
     std::unique_ptr<NginxServer> nginxServer;
     QString accessLogPath;
+    // By URL.
+    QMap<QString, QByteArray> publishedSha256;
     LogCapture logCapture;
 };

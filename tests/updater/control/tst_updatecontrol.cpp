@@ -1,5 +1,7 @@
+#include "control/acceptedreleases.h"
 #include "control/updatecontrol.h"
 #include "controltestfixture.h"
+#include "releasecontract/logfolder.h"
 #include "shared/vendorconfig.h"
 #include "testhttpserver.h"
 #include "updatesandbox.h"
@@ -70,6 +72,14 @@ public:
         SignatureMissing,
         SignedByOtherKey,
         SignatureTruncated,
+        // A signature that holds over a statement that does not admit the release.
+        OlderReleaseReplayed,
+        StatementForOtherChannel,
+        StatementExpired,
+        StatementOlderThanAccepted,
+        PacketSha256Differs,
+        SignatureAnnouncedHuge,
+        ConfigAnnouncedLarge,
     };
     Q_ENUM(Scenario)
 
@@ -149,6 +159,8 @@ private slots:
             "box false The download file  is not found,please check the download url");
         const QStringList patched{QStringLiteral("patch success!")};
         const QString refused = QStringLiteral("update config signature refused: \"");
+        const QString unsignedFile =
+            QStringLiteral("release statement refused the file: \"the SHA-256 of http://");
         struct Row
         {
             const char *tag;
@@ -306,7 +318,7 @@ private slots:
              SignedConfigChanged,
              updateError,
              5,
-             {refused + "no trusted key made this signature of this configuration\""},
+             {refused + "the configuration's SHA-256 is "},
              {{"HEAD", "update.json.sig", 6}, {"HEAD", "partial.pak", 0}}},
             {"configuration without signature is refused",
              SignatureMissing,
@@ -319,14 +331,57 @@ private slots:
              SignedByOtherKey,
              updateError,
              5,
-             {refused + "no trusted key made this signature of this configuration\""},
+             {refused + "no trusted key made this signature\""},
              {{"HEAD", "partial.pak", 0}}},
+            // Refused by its announced size, before a byte of it is read.
+            {"signature announced at 1.5 GB is refused unread",
+             SignatureAnnouncedHuge,
+             updateError,
+             5,
+             {"download refused: \"<url update.json.sig>\" announces 1610612736 bytes"},
+             {{"HEAD", "update.json.sig", 6}, {"GET", "update.json.sig", 0}}},
+            {"configuration announced at 5 MB is refused unread",
+             ConfigAnnouncedLarge,
+             updateError,
+             5,
+             {"download refused: \"<url big.json>\" announces 5242880 bytes"},
+             {{"HEAD", "big.json", 6}, {"GET", "big.json", 0}}},
             {"truncated signature is refused",
              SignatureTruncated,
              updateError,
              5,
-             {refused + "not an Ed25519 signature"},
+             {refused + "not a signed release statement\""},
              {{"HEAD", "partial.pak", 0}}},
+            {"older release replayed on a newer installation is refused",
+             OlderReleaseReplayed,
+             updateError,
+             5,
+             {refused + "it brings 2.0, older than the installed 3.0\""},
+             {{"HEAD", "setup.dmg", 0}}},
+            {"statement for another channel is refused",
+             StatementForOtherChannel,
+             updateError,
+             5,
+             {refused + "it is for the channel \\\"beta.json\\\", not \\\"update.json\\\"\""},
+             {{"HEAD", "partial.pak", 0}}},
+            {"expired statement is refused",
+             StatementExpired,
+             updateError,
+             5,
+             {refused + "it expired at "},
+             {{"HEAD", "partial.pak", 0}}},
+            {"statement signed before the newest accepted one is refused",
+             StatementOlderThanAccepted,
+             updateError,
+             5,
+             {refused + "it was signed at "},
+             {{"HEAD", "partial.pak", 0}}},
+            {"packet whose SHA-256 differs from the statement is fetched anew and refused",
+             PacketSha256Differs,
+             updateError,
+             5,
+             {unsignedFile},
+             {{"HEAD", "partial.pak", 6}, {"GET", "partial.pak", 36}}},
         };
         for (bool nginx : {false, true}) {
             for (const Row &row : rows) {
@@ -422,12 +477,29 @@ private slots:
         case SelfUpdateListed:
             values.fixUpdateUesedVersion = QStringList{QStringLiteral("1.0"), version};
             break;
+        case OlderReleaseReplayed:
+            // No partial packet for 3.0: the installer of 2.0 would run.
+            version = QStringLiteral("3.0");
+            Q_FALLTHROUGH();
         case SignedConfig:
         case SignedConfigChanged:
         case SignatureMissing:
         case SignedByOtherKey:
         case SignatureTruncated:
+        case StatementForOtherChannel:
+        case StatementExpired:
+        case StatementOlderThanAccepted:
+        case PacketSha256Differs:
             trustedKeys = ControlTestFixture::publicKey(ControlTestFixture::TrustedKey);
+            break;
+        case SignatureAnnouncedHuge:
+            trustedKeys = ControlTestFixture::publicKey(ControlTestFixture::TrustedKey);
+            QVERIFY(
+                fixture->publishSparse(QStringLiteral("update.json.sig"), 1536 * 1024 * 1024LL));
+            break;
+        case ConfigAnnouncedLarge:
+            QVERIFY(fixture->publishSparse(QStringLiteral("big.json"), 5 * 1024 * 1024));
+            configUrl = fixture->url(QStringLiteral("big.json"));
             break;
         case PacketNameWithBackslash:
             // Where a backslash separates folders it would lead out of the work folder.
@@ -436,31 +508,42 @@ private slots:
         }
         QVERIFY(fixture->publishConfig(values));
         const QByteArray document = values.toJson();
+        ReleaseStatement statement = fixture->statement(document);
+        ControlTestFixture::SigningKey key = ControlTestFixture::TrustedKey;
+        QString error;
         switch (scenario) {
-        case SignedConfig:
-            fixture->publishSignature(document, ControlTestFixture::TrustedKey);
-            break;
         case SignedConfigChanged:
-            fixture->publishSignature(document, ControlTestFixture::TrustedKey);
             fixture->publish(QStringLiteral("update.json"),
                              QByteArray(document).replace("2.0", "2.1"));
             break;
         case SignedByOtherKey:
-            fixture->publishSignature(document, ControlTestFixture::OtherKey);
+            key = ControlTestFixture::OtherKey;
             break;
-        case SignatureTruncated:
-            fixture->publish(
-                QStringLiteral("update.json.sig"),
-                ControlTestFixture::signatureFile(document, ControlTestFixture::TrustedKey)
-                    .left(40));
+        case StatementForOtherChannel:
+            statement.channel = QStringLiteral("beta.json");
             break;
-        case SignatureMissing:
+        case StatementExpired:
+            statement.expiresAt = statement.signedAt.addSecs(-60);
+            break;
+        case StatementOlderThanAccepted:
+            statement.signedAt = statement.signedAt.addDays(-1);
+            QVERIFY(AcceptedReleases(LogFolder::acceptedReleasesPath())
+                        .accept(fixture->installPath, statement.signedAt.addSecs(3600), &error));
+            break;
+        case PacketSha256Differs:
+            // The packet keeps its MD5, as one made to collide with it would.
+            statement.files[values.partialPacketUrl] =
+                statement.files.value(values.replacePacketUrl);
             break;
         default:
-            // Without a trusted key no signature is ever asked for.
-            QCOMPARE(trustedKeys, QString());
             break;
         }
+        // Without a trusted key no signature is ever asked for, so none is published.
+        const QByteArray signature = ControlTestFixture::signatureFile(statement, key);
+        if (!trustedKeys.isEmpty() && scenario != SignatureMissing &&
+            scenario != SignatureAnnouncedHuge)
+            fixture->publish(QStringLiteral("update.json.sig"),
+                             scenario == SignatureTruncated ? signature.left(40) : signature);
 
         startController(configUrl, version);
         QTRY_VERIFY_WITH_TIMEOUT(!window->ending.isEmpty(), 60000);
@@ -479,6 +562,9 @@ private slots:
         } else {
             QCOMPARE(window->ending, ending);
             QVERIFY(fixture->trellimArguments().isEmpty());
+            // An update that ends in an error box has started nothing.
+            if (ending.startsWith(QLatin1String("box ")))
+                QVERIFY(fixture->installerArguments().isEmpty());
         }
         QTEST(int(ControlTestFixture::log().count(
                   QStringLiteral(">>>>>>>>>>>>>>>>>>>>>>>>>>>>>> ReStart Update"))),
@@ -489,6 +575,10 @@ private slots:
                 QString(line)
                     .replace(QStringLiteral("<work>"), fixture->updateDir)
                     .replace(QStringLiteral("<install>"), fixture->installPath)
+                    .replace(QStringLiteral("<url update.json.sig>"),
+                             fixture->url(QStringLiteral("update.json.sig")))
+                    .replace(QStringLiteral("<url big.json>"),
+                             fixture->url(QStringLiteral("big.json")))
                     .replace(QStringLiteral("<md5 partial.pak>"),
                              QString::fromLatin1(fixture->md5(QStringLiteral("partial.pak"))))
                     .replace(QStringLiteral("<md5 replace.pak>"),
@@ -521,6 +611,17 @@ private slots:
         case PartialPresent:
             QCOMPARE(fixture->filesUnder(fixture->updateDir + QStringLiteral("/partial")),
                      fixture->newFiles());
+            break;
+        case SignedConfig:
+            // Kept for the installation, so that no older release is taken after it.
+            QCOMPARE(AcceptedReleases(LogFolder::acceptedReleasesPath())
+                         .newestSigned(fixture->installPath),
+                     statement.signedAt);
+            break;
+        case PartialMd5Wrong:
+            // Each attempt fetched the packet afresh, and the last wrong one is gone.
+            QCOMPARE(fixture->requestCount("GET", QStringLiteral("partial.pak")), 36);
+            QVERIFY(!QFile::exists(fixture->updateDir + QStringLiteral("/partial.pak")));
             break;
         case SelfUpdateListed:
             QTRY_COMPARE_WITH_TIMEOUT(

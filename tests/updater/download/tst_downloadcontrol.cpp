@@ -4,6 +4,7 @@
 // from a second thread.
 #include "download/downloadcontrol.h"
 #include "download/downloadthread.h"
+#include "download/resumerecord.h"
 #include "logcapture.h"
 #include "nginxserver.h"
 #include "testhttpserver.h"
@@ -109,6 +110,8 @@ public:
         ChunkedComplete,
         ChunkedCutShort,
         WriteFails,
+        BusyThenServed,
+        NginxConnectionLimit,
     };
     Q_ENUM(Misbehaviour)
 
@@ -129,7 +132,14 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             QCOMPARE(file.write(pattern(size)), size);
         }
+        QFile json(fixtures.filePath(QStringLiteral("update.json")));
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(QByteArray("{\"md5\": \"0123456789abcdef0123456789abcdef\"},\n").repeated(3000));
+        json.close();
         nginx = std::make_unique<NginxServer>(fixtures.path());
+        // As many servers are set up: JSON compressed for whoever accepts it.
+        nginx->setExtraServerConfig("gzip on; gzip_types application/json; gzip_min_length 1;"
+                                    "types { application/json json; }");
         QVERIFY2(nginx->start(), qPrintable(nginx->errorString()));
     }
 
@@ -206,11 +216,11 @@ private slots:
     void byteExact_data()
     {
         QTest::addColumn<bool>("useNginx");
-        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("name");
         for (bool useNginx : {false, true}) {
-            for (qint64 size : {0, 1, 5, 1024 * 1024 + 3, 64 * 1024 * 1024}) {
-                QTest::addRow("%s %lld", useNginx ? "nginx" : "test server", size)
-                    << useNginx << size;
+            for (const char *name : {"0", "1", "5", "1048579", "67108864", "update.json"}) {
+                QTest::addRow("%s %s", useNginx ? "nginx (gzip for JSON)" : "test server", name)
+                    << useNginx << QString::fromLatin1(name);
             }
         }
     }
@@ -218,8 +228,7 @@ private slots:
     void byteExact()
     {
         QFETCH(bool, useNginx);
-        QFETCH(qint64, size);
-        const QString name = QString::number(size);
+        QFETCH(QString, name);
         TestHttpServer server;
         server.serveFile(QLatin1Char('/') + name, fixtures.filePath(name));
         const QUrl url =
@@ -231,8 +240,9 @@ private slots:
         QVERIFY(control.downloadFile(url.toString(), target, 6));
         QVERIFY(outcome.wait());
         QCOMPARE(outcome.finished.size(), 1);
-        QCOMPARE(QFileInfo(target).size(), size);
+        QCOMPARE(QFileInfo(target).size(), QFileInfo(fixtures.filePath(name)).size());
         QCOMPARE(fileHash(target), fileHash(fixtures.filePath(name)));
+        QVERIFY(!QFile::exists(ResumeRecord::recordPath(target)));
     }
 
     void reuseAfterSuccess()
@@ -315,6 +325,8 @@ private slots:
                              << "The download file  is not found,please check the download url";
         QTest::newRow("stall") << "stall"
                                << "The connection timeout,please check the download url";
+        // Asked again with back-off before the size query gives up.
+        QTest::newRow("503 through every retry") << "busy" << DownloadThread::busyText();
         QTest::newRow("eleven redirects") << "redirects 11" << DownloadThread::hijackMessage();
         // -1 once passed for the failure value, other negative sizes made
         // malformed ranges, and huge ones overflowed the range arithmetic.
@@ -350,6 +362,10 @@ private slots:
         } else if (kind == "stall") {
             route.stall = true;
             server.setRoute(QStringLiteral("/f"), route);
+        } else if (kind == "busy") {
+            route.status = 503;
+            route.headers = {{"Retry-After", "0"}};
+            server.setRoute(QStringLiteral("/f"), route);
         } else if (kind.startsWith("length ")) {
             route.body = "body";
             route.headContentLength = false;
@@ -384,6 +400,8 @@ private slots:
         }
         QVERIFY(!QFile::exists(target));
         QVERIFY(rangesSeen(server, QStringLiteral("/f")).isEmpty());
+        if (kind == "busy")
+            QCOMPARE(server.requests().size(), 1 + DownloadThread::busyRetries);
         // Whatever ended the size query, nothing follows it.
         QTest::qWait(shortTimeout);
         QCOMPARE(outcome.finished.size() + outcome.error.size() + outcome.sizeError.size(), 1);
@@ -480,13 +498,16 @@ private slots:
         const QList<Row> rows{
             {"trickle below the speed limit", TrickleBelowLimit, 6, timeout, 0},
             {"slow but above the speed limit", SlowAboveLimit, 6, QString(), 0},
-            // Every range but the first gets the whole body at its offset.
-            {"Range ignored", RangeIgnored, 6, QString(), 5},
+            // The first whole answer is the file; the other ranges stop.
+            {"Range ignored", RangeIgnored, 6, QString(), 0},
             {"chunked reply complete", ChunkedComplete, 1, QString(), 0},
             {"chunked reply cut short", ChunkedCutShort, 1,
              QStringLiteral("The connection has been broken,please login and download again"), 0},
-            {"write fails (file size limit, as on a full disk)", WriteFails, 6,
-             QStringLiteral("File too large"), 0},
+            {"write fails (file size limit, as on a full disk), then a clean next run", WriteFails,
+             6, QStringLiteral("File too large"), 0},
+            {"503 and 429 with and without Retry-After, then served", BusyThenServed, 6, QString(),
+             0},
+            {"nginx limiting connections to 4 answers 503", NginxConnectionLimit, 6, QString(), 0},
         };
         for (const Row &row : rows)
             QTest::newRow(row.tag)
@@ -523,7 +544,8 @@ private slots:
             route.status = 206;
             route.body = "10\r\n0123456789abcdef\r\n10\r\n0123456789abcdef\r\n0\r\n\r\n";
             route.headers = {{"Transfer-Encoding", "chunked"}, {"Content-Range", "bytes 0-31/32"}};
-            announcedSize = route.body.size(); // the HEAD's length is the wire's
+            route.headLength = 32;
+            announcedSize = 32;
             if (misbehaviour == ChunkedCutShort)
                 route.dropAfter = 30; // inside the second chunk
             break;
@@ -532,15 +554,35 @@ private slots:
             announcedSize = route.body.size();
             limit = std::make_unique<FileSizeLimit>(64 * 1024);
             break;
+        case BusyThenServed:
+            route.busyAnswers = 3;
+            route.headers = {{"Retry-After", "0"}};
+            break;
+        case NginxConnectionLimit:
+            route.body = pattern(1024 * 1024 + 3); // the fixture nginx serves
+            announcedSize = route.body.size();
+            break;
         }
         server.setRoute(QStringLiteral("/f"), route);
+        QString url = server.url(QStringLiteral("/f")).toString();
+        // Four connections at a time, each slowed so that the six overlap.
+        NginxServer limitedNginx(fixtures.path());
+        if (misbehaviour == NginxConnectionLimit) {
+            limitedNginx.setExtraHttpConfig(
+                "limit_conn_zone $binary_remote_addr zone=peraddress:1m;");
+            limitedNginx.setExtraServerConfig("limit_conn peraddress 4; limit_rate 128k;");
+            QVERIFY2(limitedNginx.start(), qPrintable(limitedNginx.errorString()));
+            url = limitedNginx.url(QStringLiteral("/1048579")).toString();
+        }
         DownloadControl control;
-        control.setLowSpeedLimit(256, speedWindow);
+        // nginx sends a slowed answer in bursts, with pauses longer than the window.
+        if (misbehaviour != NginxConnectionLimit)
+            control.setLowSpeedLimit(256, speedWindow);
+        control.setRetryDelays(50, 200);
         Outcome outcome(&control);
         LogCapture log;
         const QString target = newTarget();
-        QVERIFY(
-            control.downloadFile(server.url(QStringLiteral("/f")).toString(), target, threadCount));
+        QVERIFY(control.downloadFile(url, target, threadCount));
         QVERIFY(outcome.wait());
         limit.reset();
 
@@ -558,27 +600,100 @@ private slots:
         QCOMPARE(log.lines().filter(QStringLiteral("drops the bytes past the end")).size(),
                  droppedLines);
 
+        if (misbehaviour == WriteFails) {
+            // The partial file would hold the space the next run needs.
+            QVERIFY(!QFile::exists(target));
+            QVERIFY(!QFile::exists(ResumeRecord::recordPath(target)));
+            DownloadControl nextRun;
+            Outcome next(&nextRun);
+            QVERIFY(nextRun.downloadFile(url, target, threadCount));
+            QVERIFY(next.wait());
+            QCOMPARE(next.finished.size(), 1);
+        }
+        if (misbehaviour == BusyThenServed || misbehaviour == NginxConnectionLimit)
+            QVERIFY(!log.lines().filter(QStringLiteral("server busy")).isEmpty());
+
         QFile file(target);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray content = file.readAll();
         switch (misbehaviour) {
         case SlowAboveLimit:
+        case RangeIgnored:
+        case WriteFails:
+        case BusyThenServed:
+        case NginxConnectionLimit:
             QCOMPARE(content, route.body);
             break;
         case ChunkedComplete:
-            QCOMPARE(content, QByteArray("0123456789abcdef0123456789abcdef")
-                                  .leftJustified(int(announcedSize), '\0'));
-            break;
-        case WriteFails:
-            // What could be written before the first failure, each byte in its place.
-            QVERIFY(content.size() <= 64 * 1024);
-            for (int i = 0; i < content.size(); ++i)
-                QVERIFY(content.at(i) == '\0' || content.at(i) == route.body.at(i));
+            QCOMPARE(content, QByteArray("0123456789abcdef0123456789abcdef"));
             break;
         default:
             QCOMPARE(content.size(), announcedSize);
             break;
         }
+    }
+
+    void resumeAcrossRuns_data()
+    {
+        QTest::addColumn<QByteArray>("etagThen");
+        QTest::addColumn<bool>("resumes");
+        QTest::newRow("same ETag: only the missing bytes") << QByteArray("\"v1\"") << true;
+        QTest::newRow("ETag changed: afresh") << QByteArray("\"v2\"") << false;
+    }
+
+    // A download cut in every range; the next one, by another coordinator as
+    // in a later run, fetches what is missing when the file is the same.
+    void resumeAcrossRuns()
+    {
+        QFETCH(QByteArray, etagThen);
+        QFETCH(bool, resumes);
+        TestHttpServer server;
+        TestHttpServer::Route route;
+        route.body = pattern(600000);
+        route.headers = {{"ETag", "\"v1\""}};
+        route.dropAfter = 50000;
+        server.setRoute(QStringLiteral("/f"), route);
+        const QString url = server.url(QStringLiteral("/f")).toString();
+        const QString target = newTarget();
+        {
+            DownloadControl firstRun;
+            Outcome cut(&firstRun);
+            QVERIFY(firstRun.downloadFile(url, target, 6));
+            QVERIFY(cut.wait());
+            QCOMPARE(cut.error.size(), 1);
+        }
+        const qint64 done = ResumeRecord::read(target).bytesDone();
+        QVERIFY(done >= 50000);
+
+        route.dropAfter = -1;
+        route.headers = {{"ETag", etagThen}};
+        server.setRoute(QStringLiteral("/f"), route);
+        server.clearRequests();
+        DownloadControl nextRun;
+        Outcome outcome(&nextRun);
+        QVERIFY(nextRun.downloadFile(url, target, 6));
+        QVERIFY(outcome.wait());
+        QCOMPARE(outcome.finished.size(), 1);
+        QCOMPARE(outcome.progress.last().at(3).toLongLong(),
+                 resumes ? qint64(route.body.size()) : qint64(route.body.size() + 5));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), route.body);
+        QVERIFY(!QFile::exists(ResumeRecord::recordPath(target)));
+
+        const QStringList ranges = rangesSeen(server, QStringLiteral("/f"));
+        if (!resumes) {
+            QCOMPARE(ranges, (QStringList{"bytes=0-100000", "bytes=100000-200000",
+                                          "bytes=200000-300000", "bytes=300000-400000",
+                                          "bytes=400000-500000", "bytes=500000-600000"}));
+            return;
+        }
+        qint64 asked = 0;
+        for (const QString &range : ranges) {
+            const QStringList bounds = range.mid(6).split(QLatin1Char('-'));
+            asked += bounds.at(1).toLongLong() - bounds.at(0).toLongLong() + 1;
+        }
+        QCOMPARE(asked, route.body.size() - done);
     }
 
     void transferTimeout()

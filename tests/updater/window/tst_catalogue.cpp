@@ -47,6 +47,8 @@ private slots:
             QStringLiteral("连接超时,请检查下载地址"));
         row("DownloadThread", "The download file is not found,please check the download url",
             QStringLiteral("下载文件未找到,请检查下载地址"));
+        row("DownloadThread", "The server is busy,please try again later",
+            QStringLiteral("服务器繁忙,请稍后再试"));
         row("DownloadThread", "The server is not found,please check the network",
             QStringLiteral("服务器未找到,请检查网络"));
         row("DownloadThread",

@@ -199,9 +199,10 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
         QStringLiteral("FILE"));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Shows the version of update-packager."));
-    parser.addOptions({help, version, newFolder, newVersion, baseUrl, outFolder, installer, oldTree,
-                       updaterFolder, selfUpdateFor, osTags, merge, signKey, expiresIn,
-                       dereferenceLinks, dryRun, jobs, memoryBudget, cache, summaryJson});
+    parser.addOptions({help,      version,   newFolder,    newVersion,    baseUrl,
+                       outFolder, installer, oldTree,      updaterFolder, selfUpdateFor,
+                       osTags,    merge,     signKey,      expiresIn,     dereferenceLinks,
+                       dryRun,    jobs,      memoryBudget, cache,         summaryJson});
     m_helpText = parser.helpText();
 
     if (!parser.parse(arguments))

@@ -66,7 +66,7 @@ int buildRelease(const ReleaseOptions &options)
                .arg(builder.diffCount())
                .arg(double(builder.diffMilliseconds()) / 1000.0, 0, 'f', 2)
                .arg(builder.diffThreads())
-               .arg(builder.diffMemoryBudget() >> 20)
+               .arg(double(builder.diffMemoryBudget()) / 1e6, 0, 'f', 1)
                .arg(double(builder.diffWorkMilliseconds()) / 1000.0, 0, 'f', 2);
     out << QStringLiteral("verified %1 old version(s) in %2 release class(es) in %3 s; "
                           "released %4 in %5 s\n")

@@ -50,8 +50,9 @@ QString summaryLines(const ReleaseBuilder &builder, bool dryRun)
 {
     QString lines;
     for (const ReleaseBuilder::UpdateSummary &update : builder.updateSummaries()) {
-        lines +=
-            QStringLiteral("%1: %2 changed file(s)").arg(update.oldVersion).arg(update.changed);
+        lines += QStringLiteral("from %1: %2 changed file(s)")
+                     .arg(update.oldVersion)
+                     .arg(update.changed);
         if (!dryRun)
             lines += QStringLiteral(", %1 as patches and %2 whole")
                          .arg(update.patched)

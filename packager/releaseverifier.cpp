@@ -134,8 +134,7 @@ bool ReleaseVerifier::verifyUpdate(const FileTree &oldTree, const FileTree &newT
     QString partialFolder;
     if (!unpack(update.partial, &partialFolder))
         return false;
-    report(QStringLiteral("verifying the update from %1: patching %2 file(s) with the updater's "
-                          "code")
+    report(QStringLiteral("patching %2 file(s) of %1 with the updater's code to check them")
                .arg(update.oldVersion)
                .arg(update.patches.size()));
     BsdiffControl patcher;
@@ -216,7 +215,7 @@ bool ReleaseVerifier::unpack(const ReleaseConfiguration::Packet &packet, QString
     QFile archive(path);
     if (!archive.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("%1: %2").arg(name, archive.errorString()));
-    const QString step = QStringLiteral("verifying: unpacking ") + name;
+    const QString step = QStringLiteral("unpacking %1 to check it").arg(name);
     report(step);
     UnpackProgress progress([&](quint64 done, quint64 total) { report(step, done, total); });
     try {
@@ -237,7 +236,7 @@ bool ReleaseVerifier::compareOverlay(const FileTree &oldTree, const QString &fol
                                      const FileTree &newTree, const QString &version,
                                      const QString &what)
 {
-    report(QStringLiteral("verifying: comparing %1 with the new version").arg(what));
+    report(QStringLiteral("comparing %1 with the new version").arg(what));
     FileTree unpacked;
     if (!unpacked.scan(folder))
         return fail(what + QStringLiteral(": ") + unpacked.errorString());

@@ -112,8 +112,8 @@ private slots:
         const Run run = runPackager(arguments);
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
         // The program goes as a patch, the text whole.
-        QVERIFY2(run.output.contains("1.0: 2 changed file(s), 1 as patches and 1 whole") &&
-                     run.output.contains("1.9: 1 changed file(s), 0 as patches and 1 whole") &&
+        QVERIFY2(run.output.contains("from 1.0: 2 changed file(s), 1 as patches and 1 whole") &&
+                     run.output.contains("from 1.9: 1 changed file(s), 0 as patches and 1 whole") &&
                      !QFileInfo::exists(www + "/release/partial-1.9-2.0.pak"),
                  qPrintable(run.output));
 

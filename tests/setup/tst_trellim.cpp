@@ -1,12 +1,16 @@
 #include "foldertree.h"
 #include "setupsandbox.h"
+#include "smalldisk.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
+#include <memory>
 
 using Tree = FolderTree::Tree;
 
@@ -22,6 +26,9 @@ struct FailureCase
 {
     Tree obstacle; // in the installation, where the prepared folder needs something else
     Tree prepared;
+    Tree changedAfterCheck; // prepared files changed after the updater recorded their sums
+    QString disk;           // the installation on a "full" or "read-only" disk
+    QString logged;
 };
 Q_DECLARE_METATYPE(FailureCase)
 
@@ -29,8 +36,11 @@ struct InterruptedCase
 {
     QByteArray journal; // empty: the run was cut short before its journal was written
     Tree prepared;
-    int exitCode;
-    bool rolledBack;
+    Tree leftOver; // what the interrupted run left that stays
+    // The installation's entry moved into the user's documents and replaced
+    // by a link to them, as another account may plant it.
+    QString linkedAway;
+    bool emptyLock = false; // left by a run killed before it wrote its lock
 };
 Q_DECLARE_METATYPE(InterruptedCase)
 
@@ -132,18 +142,36 @@ private slots:
         folderInTheWay.insert(QStringLiteral("z.dll"), "new z");
         Tree fileInTheWay = prepared;
         fileInTheWay.insert(QStringLiteral("lib/x.dll"), "new x");
+        const QString rolledBack = QStringLiteral("added \"b/c/new.dll\"");
         QTest::newRow("folder where a file must go")
-            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay};
+            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay, {}, {}, rolledBack};
         QTest::newRow("file where a folder must go")
-            << FailureCase{{{"lib", "a file"}}, fileInTheWay};
+            << FailureCase{{{"lib", "a file"}}, fileInTheWay, {}, {}, rolledBack};
+        QTest::newRow("prepared file changed after it was checked")
+            << FailureCase{{}, prepared, {{"n.dll", "x"}}, {}, "differs from the sum"};
+        // The lock cannot be written: the log says why, in the system's words.
+        QTest::newRow("full disk")
+            << FailureCase{{}, prepared, {}, "full", "No space left on device"};
+        QTest::newRow("read-only disk")
+            << FailureCase{{}, prepared, {}, "read-only", "Read-only file system"};
     }
     void failureLeavesInstallationAsItWas()
     {
         QFETCH(FailureCase, row);
         SetupSandbox sandbox;
+        std::unique_ptr<SmallDisk> disk;
+        if (!row.disk.isEmpty()) {
+            disk = std::make_unique<SmallDisk>(sandbox.installPath);
+            if (!disk->mounted())
+                QSKIP("needs root to mount a small disk");
+        }
         sandbox.install(installed);
         sandbox.install(row.obstacle);
         sandbox.prepare(row.prepared);
+        FolderTree::write(sandbox.packetPath, row.changedAfterCheck);
+        sandbox.addMainApplication(true);
+        if (!row.disk.isEmpty())
+            QVERIFY(row.disk == QLatin1String("full") ? disk->fill() : disk->makeReadOnly());
         const Tree before = FolderTree::read(sandbox.installPath);
         const Tree prepared = FolderTree::read(sandbox.packetPath);
 
@@ -151,28 +179,44 @@ private slots:
 
         QCOMPARE(FolderTree::read(sandbox.installPath), before);
         QCOMPARE(FolderTree::read(sandbox.packetPath), prepared);
-        QVERIFY(sandbox.logHas(QStringLiteral("added \"b/c/new.dll\"")));
+        QVERIFY(sandbox.logHas(row.logged));
         QVERIFY(sandbox.logHas(QStringLiteral(" update failed;")));
+        // The user is not left without the application.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sandbox.mainApplicationRecord()).size() > 0, 10000);
     }
 
     // A run cut short after it replaced a.dll, began writing b.dll and added
-    // lib/x.dll is undone before anything else on the next start.
+    // lib/x.dll is undone before anything else on the next start. A journal
+    // that cannot be read does not stop updates: the previous versions it
+    // saved are put back. Nothing is followed through a link.
     void interruptedRunRolledBack_data()
     {
         QTest::addColumn<InterruptedCase>("row");
         const QByteArray journal = R"({"format": 1, "replaced": ["a.dll", "b.dll"],
             "added": ["lib/x.dll"], "createdFolders": ["lib"]})";
-        QTest::newRow("rolled back") << InterruptedCase{journal, {}, 0, true};
+        const Tree addedByLostJournal{{"lib/", ""}, {"lib/x.dll", "new x"}};
+        QTest::newRow("rolled back") << InterruptedCase{journal, {}, {}, {}};
         QTest::newRow("rolled back, then installed")
-            << InterruptedCase{journal, {{"b.dll", "newer b"}}, 0, true};
-        QTest::newRow("journal never written") << InterruptedCase{QByteArray(), {}, 0, true};
-        QTest::newRow("journal unreadable") << InterruptedCase{"{\"format\": 1,", {}, 1, false};
+            << InterruptedCase{journal, {{"b.dll", "newer b"}}, {}, {}};
+        QTest::newRow("journal never written") << InterruptedCase{QByteArray(), {}, {}, {}};
+        QTest::newRow("journal never written, lock left empty")
+            << InterruptedCase{QByteArray(), {}, {}, {}, true};
+        QTest::newRow("journal unreadable")
+            << InterruptedCase{"{\"format\": 1,", {}, addedByLostJournal, {}};
         QTest::newRow("journal reaching outside")
             << InterruptedCase{R"({"format": 1, "replaced": [], "added": ["../outside"],
                 "createdFolders": []})",
                                {},
-                               1,
-                               false};
+                               addedByLostJournal,
+                               {}};
+        QTest::newRow("journal folder is a link") << InterruptedCase{
+            journal,
+            {},
+            {{"a.dll", "new a"}, {"b.dll.trellim-new", "ne"}, {"lib/", ""}, {"lib/x.dll", "new x"}},
+            "Trellim.journal"};
+        // The link stays; a linked folder reads as a file that cannot be read.
+        QTest::newRow("added file behind a link")
+            << InterruptedCase{journal, {}, {{"lib", "<unreadable>"}}, "lib"};
     }
     void interruptedRunRolledBack()
     {
@@ -189,17 +233,30 @@ private slots:
                              {"b.dll.trellim-new", "ne"},
                              {"lib/x.dll", "new x"}});
         }
+        const QString documents = sandbox.path(QStringLiteral("documents"));
+        if (!row.linkedAway.isEmpty()) {
+            const QString entry = sandbox.installPath + QLatin1Char('/') + row.linkedAway;
+            QVERIFY(QFile::rename(entry, documents) && QFile::link(documents, entry));
+        }
+        QFile lock(sandbox.installPath + QStringLiteral("/Trellim.lock"));
+        if (row.emptyLock)
+            QVERIFY(lock.open(QIODevice::WriteOnly) &&
+                    lock.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                     QFileDevice::FileModificationTime));
+        const Tree documentsBefore = FolderTree::read(documents);
         sandbox.prepare(row.prepared);
-        const Tree interrupted = FolderTree::read(sandbox.installPath);
 
-        QCOMPARE(sandbox.run(sandbox.arguments()), row.exitCode);
+        QCOMPARE(sandbox.run(sandbox.arguments()), 0);
 
-        Tree expected = row.rolledBack ? original : interrupted;
-        for (auto it = row.prepared.cbegin(); it != row.prepared.cend(); ++it)
-            expected.insert(it.key(), it.value());
+        Tree expected = original;
+        for (const Tree &more : {row.leftOver, row.prepared}) {
+            for (auto it = more.cbegin(); it != more.cend(); ++it)
+                expected.insert(it.key(), it.value());
+        }
         QCOMPARE(FolderTree::read(sandbox.installPath), expected);
-        QCOMPARE(QFileInfo::exists(sandbox.packetPath), !row.rolledBack);
+        QVERIFY(!QFileInfo::exists(sandbox.packetPath));
         QVERIFY(QFileInfo::exists(sandbox.path(QStringLiteral("outside"))));
+        QCOMPARE(FolderTree::read(documents), documentsBefore);
     }
 
     void badArgumentsTouchNothing_data()

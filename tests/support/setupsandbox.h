@@ -2,7 +2,9 @@
 
 #include "foldertree.h"
 #include "releasecontract/wrappedpath.h"
+#include "setup/preparedmanifest.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +15,7 @@
 // An installation, a prepared folder in the work folder and private XDG and
 // HOME folders in one temporary folder; Trellim runs against them as a real
 // process, as the updater starts it: the program in the environment variable
-// TRELLIM_PROGRAM.
+// TRELLIM_PROGRAM. A test that includes it links setup_install.
 class SetupSandbox
 {
 public:
@@ -41,7 +43,15 @@ public:
             out.write(content);
     }
     void install(const FolderTree::Tree &files) const { FolderTree::write(installPath, files); }
-    void prepare(const FolderTree::Tree &files) const { FolderTree::write(packetPath, files); }
+    // The prepared files with the sums the updater records for them.
+    void prepare(const FolderTree::Tree &files) const
+    {
+        FolderTree::write(packetPath, files);
+        QString error;
+        if (!PreparedManifest::write(packetPath, QStringLiteral("mac"), QStringLiteral("6.1.0"),
+                                     &error))
+            qWarning() << error;
+    }
 
     // A main application that records the folder it runs in.
     void addMainApplication(bool executable) const

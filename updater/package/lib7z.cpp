@@ -146,6 +146,13 @@ OpenArchiveInfo *openArchive(QIODevice *device, bool registered)
         qDebug() << "Could not open archive:" << archiveProblems(failure);
         throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
     }
+    // Volumes whose joined data is no archive would be written out raw as
+    // the packet's one item; so would the first volumes of a broken chain.
+    const int lastFormat = chain.Back().FormatIndex;
+    if (lastFormat >= 0 && info->codecs->Formats[unsigned(lastFormat)].Name.IsEqualTo("Split")) {
+        qDebug() << "Could not open archive: the joined volumes hold no archive";
+        throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
+    }
     // An archive that opens with warnings is damaged: unpacking it could
     // write a part of the packet as if it were the whole.
     for (unsigned i = 0; i < chain.Size(); ++i) {

@@ -66,7 +66,11 @@ private slots:
         newTree["bin/core.dll"] = nextVersion(tree11["bin/core.dll"], 24);
         newTree["data/说明 文件.txt"] = "2.0, with more to say";
         newTree["bin/new in 2.0.so"] = programBytes(9000, 25);
-        const QMap<QString, Tree> old{{"1.0", tree10}, {"1.1", tree11}};
+        // 1.9 differs only in a text, which is cheaper whole: no patch, and
+        // the replace packet serves as its partial packet.
+        Tree tree19 = newTree;
+        tree19["data/说明 文件.txt"] = "1.9";
+        const QMap<QString, Tree> old{{"1.0", tree10}, {"1.1", tree11}, {"1.9", tree19}};
         QVERIFY(write(dir.filePath("2.0"), newTree));
         for (auto it = old.constBegin(); it != old.constEnd(); ++it)
             QVERIFY(write(dir.filePath(it.key()), it.value()));
@@ -95,7 +99,8 @@ private slots:
                               "--out",         www + "/release",
                               "--installer",   dir.filePath("setup.exe"),
                               "--old",         "1.0=" + dir.filePath("1.0"),
-                              "--old",         "1.1=" + dir.filePath("1.1")};
+                              "--old",         "1.1=" + dir.filePath("1.1"),
+                              "--old",         "1.9=" + dir.filePath("1.9")};
         // Without self-update a small stand-in run-time keeps the packet quick;
         // with it, this build's update and Trellim.exe go in, as by default.
         if (selfUpdateFor.isEmpty()) {
@@ -106,6 +111,11 @@ private slots:
         }
         const Run run = runPackager(arguments);
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        // The program goes as a patch, the text whole.
+        QVERIFY2(run.output.contains("from 1.0: 2 changed file(s), 1 as patches and 1 whole") &&
+                     run.output.contains("from 1.9: 1 changed file(s), 0 as patches and 1 whole") &&
+                     !QFileInfo::exists(www + "/release/partial-1.9-2.0.pak"),
+                 qPrintable(run.output));
 
         for (auto it = old.constBegin(); it != old.constEnd(); ++it) {
             const QString installation = dir.filePath("installed " + it.key());
@@ -124,6 +134,13 @@ private slots:
             // The setup program, and a self-updated copy, go on after the
             // first update program has ended.
             QTRY_COMPARE_WITH_TIMEOUT(read(installation, {"backup", "fixupdate"}), newTree, 60000);
+            // The previous version of every changed file, patched or sent
+            // whole, is kept in the backup folder.
+            const Tree backup = read(installation + "/backup");
+            for (const QString path : {"bin/core.dll", "data/说明 文件.txt"}) {
+                if (it.value().value(path) != newTree.value(path))
+                    QCOMPARE(backup.value(path), it.value().value(path));
+            }
             const QString log = sandbox.logText(sandbox.logFiles().value(0));
             QCOMPARE(log.contains("start update\r\n"), it.key() == selfUpdateFor);
             QVERIFY(log.contains("patch success!"));
@@ -133,8 +150,8 @@ private slots:
             QFile passedOn(proxyLog);
             QVERIFY(passedOn.open(QIODevice::ReadOnly));
             const QByteArray requests = passedOn.readAll();
-            QCOMPARE(requests.count("\"HEAD http://"), 4);
-            QCOMPARE(requests.count("\" 206 "), 24);
+            QCOMPARE(requests.count("\"HEAD http://"), 2 * old.size());
+            QCOMPARE(requests.count("\" 206 "), 12 * old.size());
         }
     }
 

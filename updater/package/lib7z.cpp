@@ -257,7 +257,8 @@ OpenArchiveInfo *takeArchiveFor(QIODevice *device)
     return archives.archives.take(device);
 }
 
-void createArchive(const QString &path, const QVector<ArchiveItem> &items)
+void createArchive(const QString &path, const QVector<ArchiveItem> &items,
+                   const ArchiveProgress &progress)
 {
     CCodecs *codecs = new CCodecs;
     const CMyComPtr<IUnknown> codecsReference = codecs;
@@ -270,7 +271,7 @@ void createArchive(const QString &path, const QVector<ArchiveItem> &items)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw SevenZipException(path + QStringLiteral(": ") + file.errorString());
-    auto callbackObject = new UpdateCallbackImpl(items);
+    auto callbackObject = new UpdateCallbackImpl(items, progress);
     const CMyComPtr<IArchiveUpdateCallback> callback = callbackObject;
     const CMyComPtr<ISequentialOutStream> stream = new QFileOutStream(&file);
     const HRESULT result = archive->UpdateItems(stream, UInt32(items.size()), callback);

@@ -166,6 +166,10 @@ QByteArray bsdiff(const QByteArray &oldData, const QByteArray &newData)
         lastOffset = position - scan;
     }
 
+    // The suffix array is the largest part of the memory; compressing does
+    // not need it.
+    std::vector<saidx_t>().swap(suffixes);
+
     QByteArray patch = Bsdiff40Format::magic();
     Bsdiff40Format::appendValue(&patch, 0);
     Bsdiff40Format::appendValue(&patch, 0);

@@ -1,7 +1,7 @@
 #include "packager/filetree.h"
 
+#include "packager/packagerplatform.h"
 #include "releasecontract/filemd5.h"
-#include "releasecontract/relativepath.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -9,41 +9,47 @@
 #include <QtConcurrent>
 #include <functional>
 
-bool FileTree::scan(const QString &root)
+bool FileTree::scan(const QString &root, Links links)
 {
     m_root = QDir(root).absolutePath();
     m_files.clear();
+    m_folders.clear();
     m_errorString.clear();
     if (!QFileInfo(m_root).isDir()) {
         m_errorString = QStringLiteral("%1 is not a folder").arg(root);
         return false;
     }
     const QDir base(m_root);
-    QDirIterator entries(m_root,
-                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                         QDirIterator::Subdirectories);
+    QDirIterator::IteratorFlags flags = QDirIterator::Subdirectories;
+    if (links == Links::Followed)
+        flags |= QDirIterator::FollowSymlinks;
+    QDirIterator entries(
+        m_root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, flags);
+    QStringList problems;
+    const auto undecodable = [&](const QString &folder, const QString &relative) {
+        for (const QString &name : PackagerPlatform::undecodableNames(folder))
+            problems.append(
+                QStringLiteral("%1%2: a name that is not valid UTF-8")
+                    .arg(relative.isEmpty() ? QString() : relative + QLatin1Char('/'), name));
+    };
+    undecodable(m_root, QString());
     QStringList paths;
     while (entries.hasNext()) {
         const QFileInfo entry(entries.next());
         const QString relative = base.relativeFilePath(entry.filePath());
-        if (entry.isSymLink()) {
-            m_errorString =
-                QStringLiteral("%1: a link, which a packet cannot carry").arg(entry.filePath());
-            return false;
+        if (entry.isSymLink() && links == Links::Refused) {
+            problems.append(relative + QStringLiteral(": a link, which a packet cannot carry "
+                                                      "(--dereference-links packs its target)"));
+        } else if (entry.isSymLink() && !entry.exists()) {
+            problems.append(relative + QStringLiteral(": a link to nothing"));
+        } else if (entry.isDir()) {
+            m_folders.insert(relative);
+            undecodable(entry.filePath(), relative);
+        } else if (entry.isFile()) {
+            paths.append(relative);
+        } else {
+            problems.append(relative + QStringLiteral(": not a plain file"));
         }
-        if (entry.isDir())
-            continue;
-        if (!entry.isFile()) {
-            m_errorString = QStringLiteral("%1: not a plain file").arg(entry.filePath());
-            return false;
-        }
-        // The updater refuses such names (a colon, a backslash) on Windows.
-        if (!staysInsideFolder(relative) || relative.contains(QLatin1Char('\\'))) {
-            m_errorString = QStringLiteral("%1: a name the updater cannot install on Windows")
-                                .arg(entry.filePath());
-            return false;
-        }
-        paths.append(relative);
     }
 
     const std::function<QByteArray(const QString &)> sum = [this](const QString &relative) {
@@ -51,16 +57,24 @@ bool FileTree::scan(const QString &root)
     };
     const QList<QByteArray> sums = QtConcurrent::blockingMapped<QList<QByteArray>>(paths, sum);
     for (int i = 0; i < paths.size(); ++i) {
-        if (sums.at(i).isEmpty()) {
-            m_errorString = QStringLiteral("%1: cannot be read").arg(path(paths.at(i)));
-            return false;
-        }
-        m_files.insert(paths.at(i), File{QFileInfo(path(paths.at(i))).size(), sums.at(i)});
+        if (sums.at(i).isEmpty())
+            problems.append(paths.at(i) + QStringLiteral(": cannot be read"));
+        else
+            m_files.insert(paths.at(i), File{QFileInfo(path(paths.at(i))).size(), sums.at(i)});
     }
-    return true;
+    if (problems.isEmpty())
+        return true;
+    problems.sort();
+    m_errorString = listing(root, problems);
+    return false;
 }
 
 QString FileTree::path(const QString &relativePath) const
 {
     return m_root + QLatin1Char('/') + relativePath;
+}
+
+QString FileTree::listing(const QString &what, const QStringList &problems)
+{
+    return what + QStringLiteral(":\n  ") + problems.join(QStringLiteral("\n  "));
 }

@@ -1,15 +1,17 @@
 // update-packager: makes the update releases that `update` installs.
 #include "packager/packagercommandline.h"
+#include "packager/packagerplatform.h"
+#include "packager/progressprinter.h"
 #include "packager/releasebuilder.h"
-#include "packager/summarytable.h"
+#include "packager/releasesummary.h"
 #include "releasecontract/signingkey.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
 #include <QTextStream>
-#include <QThreadPool>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -22,44 +24,49 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &te
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
+bool writeSummary(const QString &path, const QJsonObject &summary)
+{
+    QFile file(path);
+    const QByteArray json = QJsonDocument(summary).toJson();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(json) == json.size() && file.flush();
+}
+
 int buildRelease(const ReleaseOptions &options)
 {
     QTextStream out(stdout);
-    QTextStream err(stderr);
-    // The progress line is rewritten in place on a terminal and left out
-    // elsewhere, so that logs keep only what matters.
-    const bool terminal = isatty(fileno(stderr));
-    bool progressShown = false;
-    const auto endProgress = [&] {
-        if (progressShown)
-            err << "\r\033[K" << Qt::flush;
-        progressShown = false;
-    };
-
+    ProgressPrinter printer(PackagerPlatform::errorsGoToTerminal());
     QElapsedTimer timer;
     timer.start();
     ReleaseBuilder builder(options);
-    QObject::connect(&builder, &ReleaseBuilder::progress, [&](const QString &line) {
-        if (!terminal)
-            return;
-        err << "\r\033[K" << line << Qt::flush;
-        progressShown = true;
-    });
+    QObject::connect(&builder, &ReleaseBuilder::progress,
+                     [&](const QString &line) { printer.show(line); });
     QObject::connect(&builder, &ReleaseBuilder::warning, [&](const QString &text) {
-        endProgress();
-        err << "update-packager: warning: " << text << Qt::endl;
+        printer.print(QStringLiteral("update-packager: warning: ") + text);
     });
     const bool built = builder.run();
-    endProgress();
+    printer.finish();
+    if (!options.summaryJsonFile.isEmpty() &&
+        !writeSummary(options.summaryJsonFile,
+                      summaryJson(builder, options, built, timer.elapsed())))
+        printer.print(
+            QStringLiteral("update-packager: warning: the summary cannot be written to ") +
+            options.summaryJsonFile);
     if (!built) {
-        err << "update-packager: " << builder.errorString() << Qt::endl;
+        printer.print(QStringLiteral("update-packager: ") + builder.errorString());
         return 1;
     }
-    out << summaryTable(builder.publishedFiles());
-    out << QStringLiteral("diffed %1 file(s) in %2 s on %3 thread(s), %4 s of work\n")
+    if (options.dryRun) {
+        out << summaryLines(builder, true)
+            << "dry run: every check that needs no packet passed; nothing was written\n";
+        return 0;
+    }
+    out << summaryTable(builder.publishedFiles()) << summaryLines(builder, false);
+    out << QStringLiteral("diffed %1 file(s) in %2 s on %3 thread(s) within %4 MB, %5 s of work\n")
                .arg(builder.diffCount())
                .arg(double(builder.diffMilliseconds()) / 1000.0, 0, 'f', 2)
-               .arg(QThreadPool::globalInstance()->maxThreadCount())
+               .arg(builder.diffThreads())
+               .arg(double(builder.diffMemoryBudget()) / 1e6, 0, 'f', 1)
                .arg(double(builder.diffWorkMilliseconds()) / 1000.0, 0, 'f', 2);
     out << QStringLiteral("verified %1 old version(s) in %2 release class(es) in %3 s; "
                           "released %4 in %5 s\n")
@@ -93,6 +100,9 @@ int generateKey(const QString &folder)
 
 int main(int argc, char *argv[])
 {
+    // Before any thread exists, so that every thread leaves interrupts to
+    // the one that cleans up.
+    PackagerPlatform::handleInterrupts();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("update-packager"));
     qInstallMessageHandler(quietMessages);
@@ -101,6 +111,9 @@ int main(int argc, char *argv[])
     switch (commandLine.parse(QCoreApplication::arguments())) {
     case PackagerCommandLine::Outcome::ShowHelp:
         QTextStream(stdout) << commandLine.helpText();
+        return 0;
+    case PackagerCommandLine::Outcome::ShowVersion:
+        QTextStream(stdout) << PackagerCommandLine::versionText();
         return 0;
     case PackagerCommandLine::Outcome::Invalid:
         QTextStream(stderr) << "update-packager: " << commandLine.errorString()

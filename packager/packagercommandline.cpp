@@ -20,7 +20,8 @@ const char releaseDescription[] =
     "Packets are 7z archives named <kind>-<versions>.pak, each unpacking into the\n"
     "folder of the same name without \".pak\". The self-update packet carries the\n"
     "updater's run-time folder (--updater, holding update.exe and Trellim.exe and\n"
-    "what they need); by default this build's update (as update.exe) and Trellim.exe.\n"
+    "what they need); by default this build's update (as update.exe) and Trellim.exe,\n"
+    "stripped. A self-update packet of the same files is taken from --cache.\n"
     "With --merge the release classes and old versions of this run replace theirs in\n"
     "the given configuration, the rest of it is kept, and the self-update versions\n"
     "are added to those it lists.\n"
@@ -34,7 +35,16 @@ const char releaseDescription[] =
     "or signed before one they accepted. The self-update packet's update.exe must\n"
     "trust the key itself. Make a key pair with: update-packager keygen DIR\n"
     "\n"
-    "Exit codes: 0 published, 1 refused or failed (nothing published), 2 bad command line.";
+    "A changed file goes into the partial packet as its patch when that is smaller\n"
+    "than the file packed whole, else whole; when the partial packet would not be\n"
+    "smaller than the replace packet, the configuration names the replace packet for\n"
+    "both. Refused before any work: a tree that no installation can hold (links,\n"
+    "names Windows cannot hold or that are equal but for case, the updater's own\n"
+    "top-level folders, a file that becomes a folder or the reverse), each named.\n"
+    "\n"
+    "Exit codes: 0 published (or checked, with --dry-run), 1 refused or failed\n"
+    "(nothing published), 2 bad command line, 128 + the signal when interrupted\n"
+    "(the staging folder is removed).";
 
 const char keygenDescription[] =
     "update-packager keygen DIR: makes the Ed25519 key pair that signs update\n"
@@ -62,6 +72,11 @@ QStringList commaList(const QStringList &values)
 }
 
 } // namespace
+
+QString PackagerCommandLine::versionText()
+{
+    return QStringLiteral("update-packager " UPDATE_PACKAGER_VERSION "\n");
+}
 
 QStringList ReleaseOptions::allOsTags()
 {
@@ -160,14 +175,43 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
         QStringLiteral("With --sign-key: updaters refuse the release this many days after "
                        "signing (default: never)."),
         QStringLiteral("DAYS"));
-    parser.addOptions({help, newFolder, newVersion, baseUrl, outFolder, installer, oldTree,
-                       updaterFolder, selfUpdateFor, osTags, merge, signKey, expiresIn});
+    const QCommandLineOption dereferenceLinks(
+        QStringLiteral("dereference-links"),
+        QStringLiteral("Pack what the links in the trees point to (links are refused otherwise)."));
+    const QCommandLineOption dryRun(
+        QStringLiteral("dry-run"),
+        QStringLiteral("Run every check that needs no packet and write nothing."));
+    const QCommandLineOption jobs(QStringLiteral("jobs"),
+                                  QStringLiteral("Diffs at once (default: one per core)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption memoryBudget(
+        QStringLiteral("memory-budget"),
+        QStringLiteral("The memory the diffs at once may need together (default: what the "
+                       "largest one needs; a diff that needs more runs alone)."),
+        QStringLiteral("MB"));
+    const QCommandLineOption cache(
+        QStringLiteral("cache"),
+        QStringLiteral("Where self-update packets are kept for the next release (default: the "
+                       "user's cache folder)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption summaryJson(
+        QStringLiteral("summary-json"),
+        QStringLiteral("Also write the summary, or the refusal, as JSON to this file."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Shows the version of update-packager."));
+    parser.addOptions({help,      version,   newFolder,    newVersion,    baseUrl,
+                       outFolder, installer, oldTree,      updaterFolder, selfUpdateFor,
+                       osTags,    merge,     signKey,      expiresIn,     dereferenceLinks,
+                       dryRun,    jobs,      memoryBudget, cache,         summaryJson});
     m_helpText = parser.helpText();
 
     if (!parser.parse(arguments))
         return fail(parser.errorText());
     if (parser.isSet(help))
         return Outcome::ShowHelp;
+    if (parser.isSet(version))
+        return Outcome::ShowVersion;
     if (!parser.positionalArguments().isEmpty())
         return fail(
             QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
@@ -198,6 +242,28 @@ PackagerCommandLine::Outcome PackagerCommandLine::parseRelease(const QStringList
     release.updaterFolder = parser.value(updaterFolder);
     release.mergeFile = parser.value(merge);
     release.signingKeyFile = parser.value(signKey);
+    release.dereferenceLinks = parser.isSet(dereferenceLinks);
+    release.dryRun = parser.isSet(dryRun);
+    release.cacheFolder = parser.value(cache);
+    release.summaryJsonFile = parser.value(summaryJson);
+    // A count given must be a whole number of 1 or more (a terabyte at most).
+    const auto count = [&parser](const QCommandLineOption &option, qint64 *value) {
+        bool isNumber = false;
+        const qint64 number = parser.value(option).toLongLong(&isNumber);
+        if (!isNumber || number < 1 || number > (qint64(1) << 20))
+            return false;
+        *value = number;
+        return true;
+    };
+    qint64 jobCount = 0;
+    if (parser.isSet(jobs) && !count(jobs, &jobCount))
+        return fail(QStringLiteral("--jobs %1: a number of 1 or more").arg(parser.value(jobs)));
+    release.jobs = int(jobCount);
+    qint64 budgetMegabytes = 0;
+    if (parser.isSet(memoryBudget) && !count(memoryBudget, &budgetMegabytes))
+        return fail(QStringLiteral("--memory-budget %1: megabytes, 1 or more")
+                        .arg(parser.value(memoryBudget)));
+    release.memoryBudget = budgetMegabytes << 20;
     if (!isPlainVersion(release.newVersion))
         return fail(
             QStringLiteral("--new-version %1: a version is letters, digits and . _ + - only")

@@ -19,6 +19,7 @@ public:
     {
         Run,
         ShowHelp,
+        ShowVersion,
         Invalid,
     };
 
@@ -29,6 +30,7 @@ public:
     // The folder that `keygen` writes the key pair into.
     QString keyFolder() const { return m_keyFolder; }
     QString helpText() const { return m_helpText; }
+    static QString versionText();
     QString errorString() const { return m_errorString; }
 
 private:

@@ -1,9 +1,9 @@
 #include "packager/packetassembler.h"
 
-#include "package/lib7z.h"
 #include "packager/filetree.h"
 #include "releasecontract/releaselayout.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -19,10 +19,11 @@ QString folderOf(const QString &packetPath)
     return ReleaseLayout::packetFolderName(QFileInfo(packetPath).fileName());
 }
 
-bool write(const QString &path, const QVector<Lib7z::ArchiveItem> &items, QString *errorString)
+bool writeArchive(const QString &path, const QVector<Lib7z::ArchiveItem> &items,
+                  const Lib7z::ArchiveProgress &progress, QString *errorString)
 {
     try {
-        Lib7z::createArchive(path, items);
+        Lib7z::createArchive(path, items, progress);
     } catch (const Lib7z::SevenZipException &e) {
         *errorString = e.message();
         return false;
@@ -41,13 +42,22 @@ QString PacketAssembler::patchFolder(const QString &packetName) const
     return m_patchRoot + QLatin1Char('/') + ReleaseLayout::packetFolderName(packetName);
 }
 
-bool PacketAssembler::writePartialPacket(const QString &path, const PatchList &patches,
-                                         const QStringList &added)
+bool PacketAssembler::write(const QString &path, const QVector<Lib7z::ArchiveItem> &items)
+{
+    const QString name = QFileInfo(path).fileName();
+    Lib7z::ArchiveProgress progress;
+    if (m_progress)
+        progress = [this, name](quint64 done, quint64 total) { m_progress(name, done, total); };
+    return writeArchive(path, items, progress, &m_errorString);
+}
+
+bool PacketAssembler::writePartialPacket(const QString &path, const PatchList &patched,
+                                         const QStringList &whole)
 {
     const QString folder = folderOf(path);
     const QString patchSource = patchFolder(QFileInfo(path).fileName()) + QLatin1Char('/');
     QVector<Lib7z::ArchiveItem> items{Lib7z::ArchiveItem::folder(folder)};
-    for (auto it = patches.constBegin(); it != patches.constEnd(); ++it) {
+    for (auto it = patched.constBegin(); it != patched.constEnd(); ++it) {
         Lib7z::ArchiveItem item = Lib7z::ArchiveItem::file(
             folder + QLatin1Char('/') + it->filePatch, patchSource + it->filePatch);
         // Made now, but standing for the new file: the same packet comes out
@@ -56,20 +66,15 @@ bool PacketAssembler::writePartialPacket(const QString &path, const PatchList &p
         item.permissions = patchPermissions;
         items.append(item);
     }
-    for (const QString &file : added)
+    for (const QString &file : whole)
         items.append(
             Lib7z::ArchiveItem::file(folder + QLatin1Char('/') + file, m_newTree.path(file)));
-    return write(path, items, &m_errorString);
+    return write(path, items);
 }
 
 bool PacketAssembler::writeReplacePacket(const QString &path, const QStringList &files)
 {
-    const QString folder = folderOf(path);
-    QVector<Lib7z::ArchiveItem> items{Lib7z::ArchiveItem::folder(folder)};
-    for (const QString &file : files)
-        items.append(
-            Lib7z::ArchiveItem::file(folder + QLatin1Char('/') + file, m_newTree.path(file)));
-    return write(path, items, &m_errorString);
+    return writePartialPacket(path, PatchList(), files);
 }
 
 bool PacketAssembler::writeSelfUpdatePacket(const QString &path,
@@ -79,5 +84,29 @@ bool PacketAssembler::writeSelfUpdatePacket(const QString &path,
     QVector<Lib7z::ArchiveItem> items{Lib7z::ArchiveItem::folder(folder)};
     for (auto it = files.constBegin(); it != files.constEnd(); ++it)
         items.append(Lib7z::ArchiveItem::file(folder + QLatin1Char('/') + it.key(), it.value()));
-    return write(path, items, &m_errorString);
+    return write(path, items);
+}
+
+qint64 PacketAssembler::wholeFileCost(const QString &file, const QString &probePath, QString *error)
+{
+    // The file's own name, so that the writer picks the filter it picks in
+    // a packet.
+    Lib7z::ArchiveItem item = Lib7z::ArchiveItem::file(QFileInfo(file).fileName(), file);
+    const QString emptyProbe = probePath + QStringLiteral(".empty");
+    const QString emptyFile = probePath + QStringLiteral(".nothing");
+    QFile nothing(emptyFile);
+    if (!nothing.open(QIODevice::WriteOnly)) {
+        *error = emptyFile + QStringLiteral(": ") + nothing.errorString();
+        return -1;
+    }
+    nothing.close();
+    Lib7z::ArchiveItem empty = item;
+    empty.sourcePath = emptyFile;
+    empty.size = 0;
+    const bool packed =
+        writeArchive(probePath, {item}, {}, error) && writeArchive(emptyProbe, {empty}, {}, error);
+    const qint64 cost = QFileInfo(probePath).size() - QFileInfo(emptyProbe).size();
+    for (const QString &path : {probePath, emptyProbe, emptyFile})
+        QFile::remove(path);
+    return packed ? cost : -1;
 }

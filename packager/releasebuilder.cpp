@@ -2,10 +2,13 @@
 
 #include "packager/diffscheduler.h"
 #include "packager/filetree.h"
+#include "packager/installcheck.h"
+#include "packager/packagerplatform.h"
 #include "packager/packetassembler.h"
 #include "packager/releaseinputs.h"
 #include "packager/releasesigner.h"
 #include "packager/releaseverifier.h"
+#include "packager/selfupdatepacket.h"
 #include "releasecontract/filemd5.h"
 #include "releasecontract/releaseconfiguration.h"
 #include "releasecontract/releaselayout.h"
@@ -14,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -31,17 +35,30 @@ struct ReleaseBuilder::Update
     std::unique_ptr<FileTree> tree;
     QStringList changed;
     QStringList added;
+    QStringList gone;
     QString partialName;
     QString replaceName;
     QByteArray partialMd5;
     QByteArray replaceMd5;
+    qint64 partialBytes = 0;
+    qint64 replaceBytes = 0;
+    // Every changed file, as the configuration lists it.
     PatchList patches;
+    // The changed files that the partial packet carries as patches, and
+    // those it carries whole.
+    PatchList patched;
+    QStringList whole;
     qint64 diffMilliseconds = 0;
 };
 
 ReleaseBuilder::ReleaseBuilder(const ReleaseOptions &options, QObject *parent)
-    : QObject(parent), m_options(options), m_inputs(std::make_unique<ReleaseInputs>(options))
-{}
+    : QObject(parent), m_options(options)
+{
+    // "out/", as completion writes it, names the folder "out".
+    if (!m_options.outFolder.isEmpty())
+        m_options.outFolder = QDir::cleanPath(m_options.outFolder);
+    m_inputs = std::make_unique<ReleaseInputs>(m_options);
+}
 
 ReleaseBuilder::~ReleaseBuilder() = default;
 
@@ -54,12 +71,26 @@ bool ReleaseBuilder::fail(const QString &text)
 bool ReleaseBuilder::run()
 {
     m_published.clear();
-    const bool built = checkInputs() && makeStagingFolder() && scanTrees() && compareTrees() &&
-                       makePatches() && writePackets() && copyInstaller() && writeConfiguration() &&
-                       verify() && publish();
+    const bool checked = checkInputs() && scanTrees() && checkTrees() && compareTrees();
+    if (!checked || m_options.dryRun)
+        return checked;
+    const bool built = makeStagingFolder() && makePatches() && writePackets() && copyInstaller() &&
+                       writeConfiguration() && verify() && publish();
     // The staging folder goes in any case; after publishing it is empty.
     m_staging.reset();
+    PackagerPlatform::removeOnInterrupt(QString());
     return built;
+}
+
+QVector<ReleaseBuilder::UpdateSummary> ReleaseBuilder::updateSummaries() const
+{
+    QVector<UpdateSummary> summaries;
+    for (const auto &update : m_updates)
+        summaries.append({update->version, update->changed.size(), update->patched.size(),
+                          update->whole.size(), update->added.size(), update->gone.size(),
+                          update->partialName, update->replaceName, update->partialBytes,
+                          update->replaceBytes});
+    return summaries;
 }
 
 QString ReleaseBuilder::configurationUrl() const
@@ -86,52 +117,67 @@ QString ReleaseBuilder::urlOf(const QString &name) const
     return m_options.baseUrl + QString::fromLatin1(QUrl::toPercentEncoding(name));
 }
 
+void ReleaseBuilder::reportShare(const QString &step, quint64 done, quint64 total)
+{
+    const int percent = total > 0 ? int(qMin<quint64>(100, done * 100 / total)) : -1;
+    if (step == m_shareStep && percent == m_sharePercent)
+        return;
+    m_shareStep = step;
+    m_sharePercent = percent;
+    emit progress(percent < 0 ? step : QStringLiteral("%1: %2 %").arg(step).arg(percent));
+}
+
 bool ReleaseBuilder::checkInputs()
 {
     return m_inputs->check() || fail(m_inputs->errorString());
 }
 
-bool ReleaseBuilder::makeStagingFolder()
-{
-    const QFileInfo out(m_options.outFolder);
-    const QString parent = out.absolutePath();
-    if (!QDir().mkpath(parent))
-        return fail(QStringLiteral("--out: the folder %1 cannot be made").arg(parent));
-    // Beside the output folder, so that publishing is one rename.
-    m_staging = std::make_unique<QTemporaryDir>(parent + QStringLiteral("/.") + out.fileName() +
-                                                QStringLiteral("-XXXXXX"));
-    if (!m_staging->isValid())
-        return fail(QStringLiteral("--out: no staging folder can be made in %1: %2")
-                        .arg(parent, m_staging->errorString()));
-    m_releaseFolder = m_staging->filePath(QStringLiteral("release"));
-    m_workFolder = m_staging->filePath(QStringLiteral("work"));
-    if (!QDir().mkpath(m_releaseFolder) || !QDir().mkpath(m_workFolder))
-        return fail(
-            QStringLiteral("the staging folder %1 cannot be filled").arg(m_staging->path()));
-    return true;
-}
-
 bool ReleaseBuilder::scanTrees()
 {
+    const FileTree::Links links =
+        m_options.dereferenceLinks ? FileTree::Links::Followed : FileTree::Links::Refused;
+    // Every tree is read, so that one refusal names all that is wrong; the
+    // packets' names are known then.
+    QStringList problems;
     emit progress(QStringLiteral("reading %1").arg(m_options.newFolder));
     m_newTree = std::make_unique<FileTree>();
-    if (!m_newTree->scan(m_options.newFolder))
-        return fail(QStringLiteral("--new: ") + m_newTree->errorString());
+    if (!m_newTree->scan(m_options.newFolder, links))
+        problems.append(QStringLiteral("--new ") + m_newTree->errorString());
     for (const ReleaseOptions::OldTree &old : qAsConst(m_options.oldTrees)) {
         emit progress(QStringLiteral("reading %1").arg(old.folder));
         auto update = std::make_unique<Update>();
         update->version = old.version;
         update->tree = std::make_unique<FileTree>();
-        if (!update->tree->scan(old.folder))
-            return fail(QStringLiteral("--old %1: ").arg(old.version) +
-                        update->tree->errorString());
+        if (!update->tree->scan(old.folder, links))
+            problems.append(QStringLiteral("--old %1 ").arg(old.version) +
+                            update->tree->errorString());
         const QString versions = old.version + QLatin1Char('-') + m_options.newVersion;
         update->partialName = packetName(QStringLiteral("partial"), versions);
         update->replaceName = packetName(QStringLiteral("replace"), versions);
         m_updates.push_back(std::move(update));
     }
     m_selfUpdatePacket = packetName(QStringLiteral("fixupdate"), m_options.newVersion);
-    return true;
+    const QString installerName = m_inputs->installerName();
+    for (const auto &update : m_updates) {
+        if (installerName == update->partialName || installerName == update->replaceName)
+            problems.append(
+                QStringLiteral("--installer %1: a packet has that name").arg(installerName));
+    }
+    if (installerName == m_selfUpdatePacket)
+        problems.append(QStringLiteral("--installer %1: the self-update packet has that name")
+                            .arg(installerName));
+    return problems.isEmpty() || fail(problems.join(QLatin1Char('\n')));
+}
+
+bool ReleaseBuilder::checkTrees()
+{
+    emit progress(QStringLiteral("checking the names against every old version"));
+    QStringList problems = InstallCheck::nameProblems(*m_newTree);
+    for (const auto &update : m_updates)
+        problems += InstallCheck::overlayProblems(*update->tree, *m_newTree, update->version);
+    return problems.isEmpty() ||
+           fail(FileTree::listing(
+               QStringLiteral("--new %1 cannot be installed").arg(m_options.newFolder), problems));
 }
 
 bool ReleaseBuilder::compareTrees()
@@ -161,18 +207,38 @@ bool ReleaseBuilder::compareTrees()
             update->patches.insert(
                 it.key(), PatchEntry{old->md5, it->md5, ReleaseLayout::patchFileName(it.key())});
         }
-        QStringList gone;
         for (auto it = oldFiles.constBegin(); it != oldFiles.constEnd(); ++it) {
             if (!newFiles.contains(it.key()))
-                gone.append(it.key());
+                update->gone.append(it.key());
         }
-        if (!gone.isEmpty())
+        if (!update->gone.isEmpty())
             emit warning(QStringLiteral("%1 has %2 file(s) that %3 lacks; the update cannot remove "
                                         "them, so they stay installed: %4")
                              .arg(update->version)
-                             .arg(gone.size())
-                             .arg(m_options.newVersion, gone.join(QStringLiteral(", "))));
+                             .arg(update->gone.size())
+                             .arg(m_options.newVersion, update->gone.join(QStringLiteral(", "))));
     }
+    return true;
+}
+
+bool ReleaseBuilder::makeStagingFolder()
+{
+    const QFileInfo out(m_options.outFolder);
+    const QString parent = out.absolutePath();
+    if (!QDir().mkpath(parent))
+        return fail(QStringLiteral("--out: the folder %1 cannot be made").arg(parent));
+    // Beside the output folder, so that publishing is one rename.
+    m_staging = std::make_unique<QTemporaryDir>(parent + QStringLiteral("/.") + out.fileName() +
+                                                QStringLiteral("-XXXXXX"));
+    if (!m_staging->isValid())
+        return fail(QStringLiteral("--out: no staging folder can be made in %1: %2")
+                        .arg(parent, m_staging->errorString()));
+    PackagerPlatform::removeOnInterrupt(m_staging->path());
+    m_releaseFolder = m_staging->filePath(QStringLiteral("release"));
+    m_workFolder = m_staging->filePath(QStringLiteral("work"));
+    if (!QDir().mkpath(m_releaseFolder) || !QDir().mkpath(m_workFolder))
+        return fail(
+            QStringLiteral("the staging folder %1 cannot be filled").arg(m_staging->path()));
     return true;
 }
 
@@ -180,6 +246,7 @@ bool ReleaseBuilder::makePatches()
 {
     QVector<DiffScheduler::Job> jobs;
     QVector<Update *> owners;
+    QStringList paths;
     const PacketAssembler assembler(*m_newTree, m_workFolder + QStringLiteral("/patches"));
     for (const auto &update : m_updates) {
         const QString patchFolder = assembler.patchFolder(update->partialName) + QLatin1Char('/');
@@ -188,12 +255,16 @@ bool ReleaseBuilder::makePatches()
             job.oldPath = update->tree->path(it.key());
             job.newPath = m_newTree->path(it.key());
             job.patchPath = patchFolder + it->filePatch;
-            job.bytes = m_newTree->files().value(it.key()).size;
+            job.oldBytes = update->tree->files().value(it.key()).size;
+            job.newBytes = m_newTree->files().value(it.key()).size;
             jobs.append(job);
             owners.append(update.get());
+            paths.append(it.key());
         }
     }
     DiffScheduler scheduler;
+    scheduler.setThreads(m_options.jobs);
+    scheduler.setMemoryBudget(m_options.memoryBudget);
     // Straight through: the diffing threads report while this one waits.
     connect(&scheduler, &DiffScheduler::progress, this, &ReleaseBuilder::progress,
             Qt::DirectConnection);
@@ -202,46 +273,113 @@ bool ReleaseBuilder::makePatches()
     m_diffCount = jobs.size();
     m_diffMilliseconds = scheduler.milliseconds();
     m_diffWorkMilliseconds = scheduler.workMilliseconds();
-    for (int i = 0; i < jobs.size(); ++i)
-        owners.at(i)->diffMilliseconds += jobs.at(i).milliseconds;
+    m_diffThreads = scheduler.threadsUsed();
+    m_diffMemoryBudget = scheduler.memoryBudgetUsed();
+    for (int i = 0; i < jobs.size(); ++i) {
+        Update &update = *owners.at(i);
+        update.diffMilliseconds += jobs.at(i).milliseconds;
+        // Each changed file goes into the partial packet in its cheaper
+        // form. A file shipped whole lies at its own path in the packet and
+        // stays in the modify list: the updater's patch step passes over an
+        // entry whose new file already lies in the unpacked packet with the
+        // new sum, and its backup step keeps the installed version of every
+        // listed file, so that it is installed and backed up as if patched.
+        if (jobs.at(i).patchBytes < jobs.at(i).wholeBytes)
+            update.patched.insert(paths.at(i), update.patches.value(paths.at(i)));
+        else
+            update.whole.append(paths.at(i));
+    }
     return true;
 }
 
 bool ReleaseBuilder::writePackets()
 {
     PacketAssembler assembler(*m_newTree, m_workFolder + QStringLiteral("/patches"));
+    assembler.reportProgressTo([this](const QString &packet, quint64 done, quint64 total) {
+        reportShare(QStringLiteral("packing ") + packet, done, total);
+    });
     for (const auto &update : m_updates) {
-        QStringList whole = update->changed + update->added;
-        whole.sort();
-        if (!writePacket(update->partialName, update->changed.size() + update->added.size(),
-                         [&] {
-                             return assembler.writePartialPacket(releasePath(update->partialName),
-                                                                 update->patches, update->added);
-                         }) ||
-            !writePacket(update->replaceName, whole.size(), [&] {
-                return assembler.writeReplacePacket(releasePath(update->replaceName), whole);
-            }))
-            return fail(assembler.errorString());
-        PublishedFile &partialRow = m_published[m_published.size() - 2];
-        PublishedFile &replaceRow = m_published.last();
-        partialRow.replaceBytes = replaceRow.bytes;
-        partialRow.milliseconds += update->diffMilliseconds;
-        replaceRow.replaceBytes = replaceRow.bytes;
-        update->partialMd5 = fileMd5(releasePath(update->partialName));
-        update->replaceMd5 = fileMd5(releasePath(update->replaceName));
+        if (!writeUpdatePackets(*update, assembler))
+            return false;
     }
-    const auto &updaterFiles = m_inputs->updaterFiles();
-    return writePacket(m_selfUpdatePacket, updaterFiles.size(),
-                       [&] {
-                           return assembler.writeSelfUpdatePacket(releasePath(m_selfUpdatePacket),
-                                                                  updaterFiles);
-                       }) ||
-           fail(assembler.errorString());
+    return writeSelfUpdatePacket(assembler);
+}
+
+bool ReleaseBuilder::writeUpdatePackets(Update &update, PacketAssembler &assembler)
+{
+    QStringList replaced = update.changed + update.added;
+    replaced.sort();
+    if (!writePacket(update.replaceName, replaced.size(), [&] {
+            return assembler.writeReplacePacket(releasePath(update.replaceName), replaced);
+        }))
+        return fail(assembler.errorString());
+    update.replaceBytes = m_published.last().bytes;
+    update.replaceMd5 = fileMd5(releasePath(update.replaceName));
+    m_published.last().replaceBytes = update.replaceBytes;
+
+    // The updater fetches the partial packet first. One that carries no
+    // patch, or saves nothing, gives way to the replace packet, which the
+    // configuration then names for both: unpacked, it holds every changed
+    // file whole at its path, which the patch step takes as done.
+    const auto replaceServes = [&] {
+        update.partialName = update.replaceName;
+        update.partialBytes = update.replaceBytes;
+        update.partialMd5 = update.replaceMd5;
+        update.whole = update.changed;
+        update.patched.clear();
+        return true;
+    };
+    if (update.patched.isEmpty())
+        return replaceServes();
+    QStringList whole = update.whole + update.added;
+    whole.sort();
+    if (!writePacket(update.partialName, update.patched.size() + whole.size(), [&] {
+            return assembler.writePartialPacket(releasePath(update.partialName), update.patched,
+                                                whole);
+        }))
+        return fail(assembler.errorString());
+    PublishedFile partial = m_published.takeLast();
+    if (partial.bytes >= update.replaceBytes) {
+        QFile::remove(releasePath(update.partialName));
+        return replaceServes();
+    }
+    partial.replaceBytes = update.replaceBytes;
+    partial.milliseconds += update.diffMilliseconds;
+    m_published.insert(m_published.size() - 1, partial);
+    update.partialBytes = partial.bytes;
+    update.partialMd5 = fileMd5(releasePath(update.partialName));
+    return true;
+}
+
+bool ReleaseBuilder::writeSelfUpdatePacket(PacketAssembler &assembler)
+{
+    QString cache = m_options.cacheFolder;
+    if (cache.isEmpty())
+        cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) +
+                QStringLiteral("/self-update");
+    m_selfUpdate =
+        std::make_unique<SelfUpdatePacket>(m_inputs->updaterFiles(), m_inputs->programsToStrip(),
+                                           cache, m_workFolder + QStringLiteral("/runtime"));
+    const QString path = releasePath(m_selfUpdatePacket);
+    if (!writePacket(m_selfUpdatePacket, m_inputs->updaterFiles().size(), [&] {
+            return m_selfUpdate->write(
+                path, [&](const QString &target, const QMap<QString, QString> &files) {
+                    return assembler.writeSelfUpdatePacket(target, files);
+                });
+        }))
+        return fail(m_selfUpdate->errorString().isEmpty() ? assembler.errorString()
+                                                          : m_selfUpdate->errorString());
+    if (!m_selfUpdate->cacheWarning().isEmpty())
+        emit warning(m_selfUpdate->cacheWarning());
+    m_selfUpdateSummary = {m_selfUpdatePacket, m_selfUpdate->sourceBytes(),
+                           m_selfUpdate->strippedBytes(), m_published.last().bytes,
+                           m_selfUpdate->reused()};
+    return true;
 }
 
 bool ReleaseBuilder::writePacket(const QString &name, int files, const std::function<bool()> &write)
 {
-    emit progress(QStringLiteral("packing %1").arg(name));
+    reportShare(QStringLiteral("packing ") + name, 0, 0);
     QElapsedTimer timer;
     timer.start();
     if (!write())
@@ -261,12 +399,8 @@ bool ReleaseBuilder::copyInstaller()
     timer.start();
     const QString installerName = m_inputs->installerName();
     const QString path = releasePath(installerName);
-    for (const auto &update : m_updates) {
-        if (installerName == update->partialName || installerName == update->replaceName)
-            return fail(
-                QStringLiteral("--installer %1: a packet has that name").arg(installerName));
-    }
-    if (installerName == m_selfUpdatePacket || !QFile::copy(m_options.installer, path))
+    emit progress(QStringLiteral("copying %1").arg(installerName));
+    if (!QFile::copy(m_options.installer, path))
         return fail(QStringLiteral("--installer %1 cannot be copied into the release")
                         .arg(m_options.installer));
     m_published.append({installerName, 1, QFileInfo(path).size(), 0, timer.elapsed()});
@@ -291,10 +425,7 @@ ReleaseConfiguration::ReleaseClass ReleaseBuilder::releaseClass() const
 
 bool ReleaseBuilder::writeConfiguration()
 {
-    ReleaseConfiguration configuration;
-    if (!m_options.mergeFile.isEmpty() && !configuration.load(m_options.mergeFile))
-        return fail(QStringLiteral("--merge: ") + configuration.errorString());
-
+    ReleaseConfiguration configuration = m_inputs->mergedConfiguration();
     const ReleaseConfiguration::ReleaseClass values = releaseClass();
     QStringList versions;
     for (const auto &update : m_updates)
@@ -352,6 +483,9 @@ bool ReleaseBuilder::verify()
     QElapsedTimer timer;
     timer.start();
     ReleaseVerifier verifier(m_releaseFolder, m_workFolder + QStringLiteral("/verify"));
+    verifier.reportProgressTo([this](const QString &step, quint64 done, quint64 total) {
+        reportShare(step, done, total);
+    });
     const QString configuration = releasePath(m_inputs->configurationName());
     const auto failed = [this, &verifier] {
         return fail(QStringLiteral("verification failed, nothing was published: ") +
@@ -360,7 +494,7 @@ bool ReleaseBuilder::verify()
 
     const ReleaseConfiguration::ReleaseClass expected = releaseClass();
     QMap<QString, QByteArray> updaterSums;
-    const auto &updaterFiles = m_inputs->updaterFiles();
+    const QMap<QString, QString> &updaterFiles = m_selfUpdate->packedFiles();
     for (auto it = updaterFiles.constBegin(); it != updaterFiles.constEnd(); ++it)
         updaterSums.insert(it.key(), fileMd5(it.value()));
     // The updater's own checks, with the public key the updaters trust.
@@ -378,11 +512,9 @@ bool ReleaseBuilder::verify()
             return failed();
     }
     for (int i = 0; i < int(m_updates.size()); ++i) {
-        emit progress(QStringLiteral("verifying the update from %1").arg(m_updates[i]->version));
         if (!verifier.verifyUpdate(*m_updates[i]->tree, *m_newTree, expected.updates.at(i)))
             return failed();
     }
-    emit progress(QStringLiteral("verifying %1").arg(m_selfUpdatePacket));
     if (!verifier.verifySelfUpdate(expected.selfUpdate, updaterSums))
         return failed();
     m_verificationMilliseconds = timer.elapsed();

@@ -13,16 +13,19 @@
 #include <vector>
 
 class FileTree;
+class PacketAssembler;
 class ReleaseInputs;
+class SelfUpdatePacket;
 class QTemporaryDir;
 
 // Makes a release from the trees of the options: checks the inputs
-// (ReleaseInputs), diffs every changed file on every core (DiffScheduler),
-// packs the packets (PacketAssembler), copies the installer and writes the
+// (ReleaseInputs) and the trees (InstallCheck) before any work, diffs every
+// changed file within the memory budget (DiffScheduler), packs the packets
+// (PacketAssembler, SelfUpdatePacket), copies the installer and writes the
 // configuration into a staging folder beside the output folder, verifies
 // everything the way the updater will use it (ReleaseVerifier), and only then
-// renames the staging folder into the output folder. A failure leaves the
-// output folder as it was.
+// renames the staging folder into the output folder. A failure, or an
+// interrupt, leaves the output folder as it was.
 class ReleaseBuilder : public QObject
 {
     Q_OBJECT
@@ -38,6 +41,29 @@ public:
         qint64 replaceBytes = 0;
         qint64 milliseconds = 0;
     };
+    // How the files of one old version go.
+    struct UpdateSummary
+    {
+        QString oldVersion;
+        int changed = 0;
+        int patched = 0;
+        int whole = 0;
+        int added = 0;
+        int leftInstalled = 0;
+        QString partialName;
+        QString replaceName;
+        qint64 partialBytes = 0;
+        qint64 replaceBytes = 0;
+    };
+    struct SelfUpdateSummary
+    {
+        QString name;
+        // The run-time before and after stripping.
+        qint64 sourceBytes = 0;
+        qint64 strippedBytes = 0;
+        qint64 packetBytes = 0;
+        bool reused = false;
+    };
 
     explicit ReleaseBuilder(const ReleaseOptions &options, QObject *parent = nullptr);
     ~ReleaseBuilder() override;
@@ -46,19 +72,25 @@ public:
 
     QString errorString() const { return m_errorString; }
     const QVector<PublishedFile> &publishedFiles() const { return m_published; }
+    QVector<UpdateSummary> updateSummaries() const;
+    const SelfUpdateSummary &selfUpdateSummary() const { return m_selfUpdateSummary; }
     // The published configuration's URL.
     QString configurationUrl() const;
     qint64 verificationMilliseconds() const { return m_verificationMilliseconds; }
     // The diffs of all old versions: how many, how long they took on all
-    // cores together, and their work added up.
+    // threads together, and their work added up; the threads and the memory
+    // budget they had.
     int diffCount() const { return m_diffCount; }
     qint64 diffMilliseconds() const { return m_diffMilliseconds; }
     qint64 diffWorkMilliseconds() const { return m_diffWorkMilliseconds; }
+    int diffThreads() const { return m_diffThreads; }
+    qint64 diffMemoryBudget() const { return m_diffMemoryBudget; }
 
 signals:
     // Something the release engineer should know that does not stop it.
     void warning(const QString &text);
-    // Where a long step stands; the latest line replaces the one before.
+    // Where a long step stands: "step" or "step: detail"; the latest line
+    // replaces the one before.
     void progress(const QString &line);
     void verificationStarted();
 
@@ -67,11 +99,14 @@ private:
 
     bool fail(const QString &text);
     bool checkInputs();
-    bool makeStagingFolder();
     bool scanTrees();
+    bool checkTrees();
     bool compareTrees();
+    bool makeStagingFolder();
     bool makePatches();
     bool writePackets();
+    bool writeUpdatePackets(Update &update, PacketAssembler &assembler);
+    bool writeSelfUpdatePacket(PacketAssembler &assembler);
     // Writes the packet `name` of `files` files with `write` and lists it.
     bool writePacket(const QString &name, int files, const std::function<bool()> &write);
     bool copyInstaller();
@@ -80,6 +115,9 @@ private:
     ReleaseConfiguration::ReleaseClass releaseClass() const;
     bool verify();
     bool publish();
+    // Reports `step` alone (total 0), or its share done as "step: N %"
+    // whenever that changes.
+    void reportShare(const QString &step, quint64 done, quint64 total);
 
     QString packetName(const QString &kind, const QString &versions) const;
     QString urlOf(const QString &name) const;
@@ -94,10 +132,16 @@ private:
     std::unique_ptr<FileTree> m_newTree;
     std::vector<std::unique_ptr<Update>> m_updates;
     QString m_selfUpdatePacket;
+    std::unique_ptr<SelfUpdatePacket> m_selfUpdate;
+    SelfUpdateSummary m_selfUpdateSummary;
     QVector<PublishedFile> m_published;
     qint64 m_verificationMilliseconds = 0;
     int m_diffCount = 0;
     qint64 m_diffMilliseconds = 0;
     qint64 m_diffWorkMilliseconds = 0;
+    int m_diffThreads = 0;
+    qint64 m_diffMemoryBudget = 0;
+    QString m_shareStep;
+    int m_sharePercent = -1;
     QString m_errorString;
 };

@@ -1,13 +1,32 @@
 #include "packager/releaseinputs.h"
 
 #include "packager/filetree.h"
+#include "packager/selfupdatepacket.h"
 #include "releasecontract/configsignature.h"
 #include "releasecontract/releaselayout.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+
+namespace {
+
+// The path with every link resolved, also when its last parts do not exist
+// yet: the nearest existing folder resolved, the rest as written.
+QString resolvedPath(const QString &path)
+{
+    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QString rest;
+    while (!QFileInfo::exists(existing) && existing != QDir::rootPath()) {
+        rest = QLatin1Char('/') + QFileInfo(existing).fileName() + rest;
+        existing = QFileInfo(existing).path();
+    }
+    return QDir::cleanPath(QFileInfo(existing).canonicalFilePath() + rest);
+}
+
+} // namespace
 
 ReleaseInputs::ReleaseInputs(const ReleaseOptions &options) : m_options(options) {}
 
@@ -19,8 +38,23 @@ bool ReleaseInputs::fail(const QString &text)
 
 bool ReleaseInputs::check()
 {
-    return checkInstaller() && checkSigning() && findUpdaterFiles() && checkUpdaterTrustsKey() &&
-           checkOutFolder();
+    return checkNewTree() && checkInstaller() && checkSigning() && checkMerge() &&
+           findUpdaterFiles() && checkUpdaterTrustsKey() && checkOutFolder();
+}
+
+bool ReleaseInputs::checkNewTree()
+{
+    if (!QFileInfo(m_options.newFolder).isDir())
+        return fail(QStringLiteral("--new %1 is not a folder").arg(m_options.newFolder));
+    // A mistyped build folder would publish a release that installs nothing.
+    QDirIterator::IteratorFlags flags = QDirIterator::Subdirectories;
+    if (m_options.dereferenceLinks)
+        flags |= QDirIterator::FollowSymlinks;
+    QDirIterator files(m_options.newFolder, QDir::Files | QDir::Hidden | QDir::System, flags);
+    if (!files.hasNext())
+        return fail(
+            QStringLiteral("--new %1 holds no files: nothing to release").arg(m_options.newFolder));
+    return true;
 }
 
 bool ReleaseInputs::checkInstaller()
@@ -39,14 +73,34 @@ bool ReleaseInputs::checkSigning()
 {
     if (!m_options.signingKeyFile.isEmpty() && !m_signingKey.load(m_options.signingKeyFile))
         return fail(QStringLiteral("--sign-key: ") + m_signingKey.errorString());
+    return true;
+}
+
+bool ReleaseInputs::checkMerge()
+{
+    const QString &merge = m_options.mergeFile;
+    if (merge.isEmpty())
+        return true;
+    if (!QFileInfo(merge).isFile())
+        return fail(QStringLiteral("--merge %1: no such file").arg(merge));
+    if (!m_merged.load(merge))
+        return fail(QStringLiteral("--merge: ") + m_merged.errorString());
+    const QString signature = merge + QStringLiteral(".sig");
+    if (!QFileInfo::exists(signature))
+        return true;
     // Updaters that trust the merged configuration's key would refuse an
     // unsigned one.
-    const QString mergedSignature = m_options.mergeFile + QStringLiteral(".sig");
-    if (!m_options.mergeFile.isEmpty() && m_options.signingKeyFile.isEmpty() &&
-        QFileInfo::exists(mergedSignature))
+    if (m_options.signingKeyFile.isEmpty())
         return fail(QStringLiteral("--merge %1 is signed (%2): give --sign-key to sign the merged "
                                    "configuration")
-                        .arg(m_options.mergeFile, mergedSignature));
+                        .arg(merge, signature));
+    // Signing it again would vouch for whatever was changed since.
+    QString reason;
+    if (!ConfigSignature::verifyFiles(merge, signature, m_signingKey.publicKeyText(), &reason))
+        return fail(QStringLiteral("--merge %1: its signature %2 does not hold under the key of "
+                                   "--sign-key (%3); it may have been changed since it was "
+                                   "signed, so it is not signed again")
+                        .arg(merge, signature, reason));
     return true;
 }
 
@@ -67,11 +121,19 @@ bool ReleaseInputs::findUpdaterFiles()
                 return fail(
                     QStringLiteral("%1 is missing: build it, or give --updater").arg(source));
         }
+        // A build keeps what only a debugger reads, many times the program.
+        m_programsToStrip = m_updaterFiles.keys();
+        if (SelfUpdatePacket::stripProgram().isEmpty())
+            return fail(QStringLiteral("strip is missing to strip this build's update and %1: "
+                                       "install binutils, or give --updater")
+                            .arg(setup));
         return true;
     }
     FileTree folder;
-    if (!folder.scan(m_options.updaterFolder))
-        return fail(QStringLiteral("--updater: ") + folder.errorString());
+    if (!folder.scan(m_options.updaterFolder, m_options.dereferenceLinks
+                                                  ? FileTree::Links::Followed
+                                                  : FileTree::Links::Refused))
+        return fail(QStringLiteral("--updater ") + folder.errorString());
     for (const QString &name : {updater, setup}) {
         if (!folder.files().contains(name))
             return fail(QStringLiteral("--updater %1 holds no %2 at its top level")
@@ -117,14 +179,17 @@ bool ReleaseInputs::checkUpdaterTrustsKey()
 bool ReleaseInputs::checkOutFolder()
 {
     const QFileInfo out(m_options.outFolder);
+    if (out.fileName().isEmpty())
+        return fail(QStringLiteral("--out %1 names no folder that a release can be put in")
+                        .arg(m_options.outFolder));
     // The staging folder beside the output folder must not become part of a
-    // tree that is read afterwards.
+    // tree that is read afterwards, also through a link.
+    const QString resolvedOut = resolvedPath(m_options.outFolder) + QLatin1Char('/');
     QStringList inputs{m_options.newFolder, m_options.updaterFolder};
     for (const ReleaseOptions::OldTree &old : qAsConst(m_options.oldTrees))
         inputs.append(old.folder);
     for (const QString &input : qAsConst(inputs)) {
-        const QString root = QFileInfo(input).absoluteFilePath() + QLatin1Char('/');
-        if (!input.isEmpty() && (out.absoluteFilePath() + QLatin1Char('/')).startsWith(root))
+        if (!input.isEmpty() && resolvedOut.startsWith(resolvedPath(input) + QLatin1Char('/')))
             return fail(QStringLiteral("--out %1 lies inside %2").arg(m_options.outFolder, input));
     }
     if (out.exists() && (!out.isDir() || !QDir(out.filePath())

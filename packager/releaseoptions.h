@@ -19,7 +19,8 @@ struct ReleaseOptions
     QString outFolder;
     QString installer;
     QVector<OldTree> oldTrees;
-    // The updater's run-time folder; empty: this build's update and Trellim.exe.
+    // The updater's run-time folder; empty: this build's update and
+    // Trellim.exe, stripped.
     QString updaterFolder;
     QStringList selfUpdateFor;
     QStringList osTags;
@@ -28,6 +29,19 @@ struct ReleaseOptions
     QString signingKeyFile;
     // Days after signing until the signed release is refused; 0: never.
     int expiresInDays = 0;
+    // Links in the trees count as what they point to instead of being refused.
+    bool dereferenceLinks = false;
+    // Every check that needs no packet, and nothing written.
+    bool dryRun = false;
+    // Diffs at once; 0: one per core.
+    int jobs = 0;
+    // The memory the diffs may need together; 0: what the largest one needs.
+    qint64 memoryBudget = 0;
+    // Where self-update packets are kept for the next release; empty: the
+    // user's cache folder.
+    QString cacheFolder;
+    // Where the summary goes as JSON; empty: nowhere.
+    QString summaryJsonFile;
 
     // Names of the release classes in the order the configuration uses.
     static QStringList allOsTags();

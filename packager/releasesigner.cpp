@@ -32,11 +32,15 @@ bool ReleaseSigner::sign(const QString &configurationName,
     const QHash<QString, QByteArray> packets = configuration.packetSums();
     for (auto it = packets.constBegin(); it != packets.constEnd(); ++it) {
         QByteArray sha256;
-        if (releaseFiles.contains(it.key()))
+        qint64 size = 0;
+        if (releaseFiles.contains(it.key())) {
             sha256 = fileSha256(releaseFiles.value(it.key()));
-        else if (!keptFileSha256(it.key(), it.value(), &sha256))
+            size = QFileInfo(releaseFiles.value(it.key())).size();
+        } else if (!keptFile(it.key(), it.value(), &sha256, &size)) {
             return false;
+        }
         statement.files.insert(it.key(), sha256);
+        statement.sizes.insert(it.key(), size);
     }
     *signatureFile = m_key.signatureFile(statement.toJson());
     if (signatureFile->size() <= ConfigSignature::largestFile)
@@ -50,7 +54,8 @@ bool ReleaseSigner::sign(const QString &configurationName,
     return false;
 }
 
-bool ReleaseSigner::keptFileSha256(const QString &url, const QByteArray &md5, QByteArray *sha256)
+bool ReleaseSigner::keptFile(const QString &url, const QByteArray &md5, QByteArray *sha256,
+                             qint64 *size)
 {
     if (!m_mergedStatementRead) {
         m_mergedStatementRead = true;
@@ -59,12 +64,13 @@ bool ReleaseSigner::keptFileSha256(const QString &url, const QByteArray &md5, QB
         if (ConfigSignature::verifyFiles(m_options.mergeFile,
                                          m_options.mergeFile + QStringLiteral(".sig"),
                                          m_key.publicKeyText(), &reason, &merged)) {
-            for (auto it = merged.files.constBegin(); it != merged.files.constEnd(); ++it)
-                m_mergedSums.insert(it.key(), it.value());
+            m_mergedSums = merged.files;
+            m_mergedSizes = merged.sizes;
         }
     }
     *sha256 = m_mergedSums.value(url);
-    if (!sha256->isEmpty())
+    *size = m_mergedSizes.value(url, -1);
+    if (!sha256->isEmpty() && *size >= 0)
         return true;
     // A configuration signed for the first time: its files were published
     // beside it. The one taken must be the one the configuration names.
@@ -72,11 +78,13 @@ bool ReleaseSigner::keptFileSha256(const QString &url, const QByteArray &md5, QB
                            QUrl(url).fileName(QUrl::FullyDecoded);
     if (QFileInfo(beside).isFile() && fileMd5(beside) == md5) {
         *sha256 = fileSha256(beside);
+        *size = QFileInfo(beside).size();
         return true;
     }
-    m_errorString = QStringLiteral("--merge %1 keeps %2, whose SHA-256 the signed statement must "
-                                   "name: neither a statement of %1 signed with this key nor a "
-                                   "file beside it with the MD5 named gives it")
-                        .arg(m_options.mergeFile, url);
+    m_errorString =
+        QStringLiteral("--merge %1 keeps %2, whose SHA-256 and size the signed statement must "
+                       "name: neither a statement of %1 signed with this key nor a "
+                       "file beside it with the MD5 named gives it")
+            .arg(m_options.mergeFile, url);
     return false;
 }

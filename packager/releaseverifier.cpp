@@ -3,6 +3,7 @@
 #include "package/bsdiffcontrol.h"
 #include "package/lib7z.h"
 #include "packager/filetree.h"
+#include "packager/installcheck.h"
 #include "releasecontract/configsignature.h"
 #include "releasecontract/filemd5.h"
 #include "releasecontract/releaselayout.h"
@@ -16,6 +17,23 @@
 #include <QUrl>
 
 namespace {
+
+// Hands the unpacked share of a packet on.
+class UnpackProgress : public Lib7z::ExtractCallback
+{
+public:
+    explicit UnpackProgress(const std::function<void(quint64, quint64)> &report) : m_report(report)
+    {}
+
+    HRESULT progressUpdated(quint64 completed, quint64 total) override
+    {
+        m_report(completed, total);
+        return S_OK;
+    }
+
+private:
+    const std::function<void(quint64, quint64)> m_report;
+};
 
 bool samePatches(const PatchList &a, const PatchList &b)
 {
@@ -40,6 +58,12 @@ bool ReleaseVerifier::fail(const QString &text)
 {
     m_errorString = text;
     return false;
+}
+
+void ReleaseVerifier::report(const QString &step, quint64 done, quint64 total) const
+{
+    if (m_progress)
+        m_progress(step, done, total);
 }
 
 bool ReleaseVerifier::verifyStatement(const QString &configPath, const QString &signaturePath,
@@ -110,6 +134,9 @@ bool ReleaseVerifier::verifyUpdate(const FileTree &oldTree, const FileTree &newT
     QString partialFolder;
     if (!unpack(update.partial, &partialFolder))
         return false;
+    report(QStringLiteral("patching %2 file(s) of %1 with the updater's code to check them")
+               .arg(update.oldVersion)
+               .arg(update.patches.size()));
     BsdiffControl patcher;
     patcher.modifyList = update.patches;
     patcher.oldDir = oldTree.root();
@@ -124,13 +151,13 @@ bool ReleaseVerifier::verifyUpdate(const FileTree &oldTree, const FileTree &newT
     if (!patched)
         return fail(QStringLiteral("%1: the partial packet does not apply: %2")
                         .arg(update.oldVersion, patchFailure));
-    if (!compareOverlay(oldTree, partialFolder, newTree,
+    if (!compareOverlay(oldTree, partialFolder, newTree, update.oldVersion,
                         update.oldVersion + QStringLiteral(" patched")))
         return false;
 
     QString replaceFolder;
     return unpack(update.replace, &replaceFolder) &&
-           compareOverlay(oldTree, replaceFolder, newTree,
+           compareOverlay(oldTree, replaceFolder, newTree, update.oldVersion,
                           update.oldVersion + QStringLiteral(" with the replace packet"));
 }
 
@@ -188,8 +215,11 @@ bool ReleaseVerifier::unpack(const ReleaseConfiguration::Packet &packet, QString
     QFile archive(path);
     if (!archive.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("%1: %2").arg(name, archive.errorString()));
+    const QString step = QStringLiteral("unpacking %1 to check it").arg(name);
+    report(step);
+    UnpackProgress progress([&](quint64 done, quint64 total) { report(step, done, total); });
     try {
-        if (!Lib7z::extractToDirectory(&archive, target))
+        if (!Lib7z::extractToDirectory(&archive, target, &progress))
             return fail(QStringLiteral("%1 cannot be unpacked").arg(name));
     } catch (const Lib7z::SevenZipException &e) {
         return fail(QStringLiteral("%1 cannot be unpacked: %2").arg(name, e.message()));
@@ -203,11 +233,16 @@ bool ReleaseVerifier::unpack(const ReleaseConfiguration::Packet &packet, QString
 }
 
 bool ReleaseVerifier::compareOverlay(const FileTree &oldTree, const QString &folder,
-                                     const FileTree &newTree, const QString &what)
+                                     const FileTree &newTree, const QString &version,
+                                     const QString &what)
 {
+    report(QStringLiteral("comparing %1 with the new version").arg(what));
     FileTree unpacked;
     if (!unpacked.scan(folder))
         return fail(what + QStringLiteral(": ") + unpacked.errorString());
+    const QStringList clashes = InstallCheck::overlayProblems(oldTree, unpacked, version);
+    if (!clashes.isEmpty())
+        return fail(FileTree::listing(what + QStringLiteral(" cannot be installed"), clashes));
     const QMap<QString, FileTree::File> &newFiles = newTree.files();
     for (auto it = unpacked.files().constBegin(); it != unpacked.files().constEnd(); ++it) {
         if (!newFiles.contains(it.key()))

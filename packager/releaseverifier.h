@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class FileTree;
 
@@ -19,6 +20,10 @@ class ReleaseVerifier
 {
 public:
     ReleaseVerifier(const QString &releaseFolder, const QString &workFolder);
+
+    // Told of each step, and of the bytes unpacked so far (total 0: none).
+    using Progress = std::function<void(const QString &step, quint64 done, quint64 total)>;
+    void reportProgressTo(const Progress &progress) { m_progress = progress; }
 
     // The configuration's signature holds under `publicKey`, and its
     // statement admits the release onto each of `oldVersions` read under the
@@ -48,14 +53,16 @@ private:
     // Unpacks a packet into a fresh folder; sets the folder that the updater
     // then works on: the packet's name without its extension.
     bool unpack(const ReleaseConfiguration::Packet &packet, QString *folder);
-    // The old tree with the unpacked folder laid over it, file by file,
-    // against the new tree.
+    // The old tree of `version` with the unpacked folder laid over it, as
+    // the setup program lays it, against the new tree.
     bool compareOverlay(const FileTree &oldTree, const QString &folder, const FileTree &newTree,
-                        const QString &what);
+                        const QString &version, const QString &what);
+    void report(const QString &step, quint64 done = 0, quint64 total = 0) const;
 
     QString m_releaseFolder;
     QString m_workFolder;
     int m_unpackCount = 0;
+    Progress m_progress;
     ReleaseStatement m_statement;
     bool m_statementHeld = false;
     QString m_errorString;

@@ -17,6 +17,7 @@ const QString signedKey = QStringLiteral("signed");
 const QString expiresKey = QStringLiteral("expires");
 const QString configurationKey = QStringLiteral("configuration");
 const QString filesKey = QStringLiteral("files");
+const QString sizesKey = QStringLiteral("sizes");
 
 QString timeText(const QDateTime &time)
 {
@@ -58,12 +59,16 @@ QByteArray ReleaseStatement::toJson() const
     QJsonObject fileSums;
     for (auto it = files.constBegin(); it != files.constEnd(); ++it)
         fileSums.insert(it.key(), QString::fromLatin1(it.value()));
+    QJsonObject fileSizes;
+    for (auto it = sizes.constBegin(); it != sizes.constEnd(); ++it)
+        fileSizes.insert(it.key(), double(it.value()));
     QJsonObject object{{productKey, product},
                        {channelKey, channel},
                        {versionKey, version},
                        {signedKey, timeText(signedAt)},
                        {configurationKey, QString::fromLatin1(configurationSha256)},
-                       {filesKey, fileSums}};
+                       {filesKey, fileSums},
+                       {sizesKey, fileSizes}};
     if (expiresAt.isValid())
         object.insert(expiresKey, timeText(expiresAt));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -98,6 +103,16 @@ bool ReleaseStatement::fromJson(const QByteArray &json, QString *reason)
             return fail(reason,
                         QStringLiteral("the statement's SHA-256 of %1 is malformed").arg(it.key()));
         files.insert(it.key(), it.value().toString().toLatin1());
+    }
+    sizes.clear();
+    const QJsonObject fileSizes = object.value(sizesKey).toObject();
+    for (auto it = fileSizes.constBegin(); it != fileSizes.constEnd(); ++it) {
+        // Whole numbers that a double holds exactly.
+        const double size = it.value().toDouble(-1);
+        if (size < 0 || size > 9007199254740992.0 || size != qint64(size))
+            return fail(reason,
+                        QStringLiteral("the statement's size of %1 is malformed").arg(it.key()));
+        sizes.insert(it.key(), qint64(size));
     }
     return true;
 }

@@ -8,7 +8,7 @@
 // What the vendor signs about one release: the product and the channel (the
 // configuration's file name) it is for, the version it brings, when it was
 // signed and until when it holds, and the SHA-256 of the configuration and of
-// every file the configuration names. An updater that trusts keys installs a
+// every file the configuration names, with its size. An updater that trusts keys installs a
 // release only when its statement admits it, so that a signed configuration
 // cannot be served again on a newer installation, under another name, after
 // its expiry or after a newer one, nor mixed with other packets.
@@ -46,6 +46,8 @@ public:
     // Invalid: it does not expire.
     QDateTime expiresAt;
     QByteArray configurationSha256;
-    // The SHA-256 of every file, by the URL under which the configuration names it.
+    // The SHA-256 and the size of every file, by the URL under which the
+    // configuration names it. The size bounds a download before it starts.
     QMap<QString, QByteArray> files;
+    QMap<QString, qint64> sizes;
 };

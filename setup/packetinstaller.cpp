@@ -2,35 +2,35 @@
 
 #include "releasecontract/filemd5.h"
 #include "releasecontract/releaselayout.h"
+#include "releasecontract/updateconfig.h"
+#include "setup/durablefile.h"
 #include "setup/setupplatform.h"
 
 #include <QDebug>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
-PacketInstaller::PacketInstaller(const QString &packetPath, const QString &installPath)
-    : packetPath(packetPath), installPath(installPath),
-      backupPath(installPath + QLatin1Char('/') + ReleaseLayout::backupFolder()),
-      journal(installPath)
+PacketInstaller::PacketInstaller(const QString &packetPath, const QString &installPath,
+                                 const QString &configurationPath, const QString &version)
+    : packetPath(packetPath), installPath(installPath), configurationPath(configurationPath),
+      version(version), journal(installPath)
 {}
 
-bool PacketInstaller::install()
+PacketInstaller::Outcome PacketInstaller::install()
 {
     if (!plan())
-        return false;
+        return Unchanged;
     qDebug() << "to replace:" << journal.replaced.size() << "files, to add:" << journal.added.size()
              << "files";
     if (!keepPreviousVersions() || !journal.commit()) {
         journal.discard();
-        return false;
+        return Unchanged;
     }
-    if (apply() && journal.discard())
-        return true;
+    if (apply() && verify() && journal.discard())
+        return Installed;
     qCritical() << "the installation is put back as it was";
-    journal.rollBack();
-    return false;
+    return journal.rollBack() ? RolledBack : InDoubt;
 }
 
 bool PacketInstaller::plan()
@@ -45,32 +45,20 @@ bool PacketInstaller::plan()
         qCritical() << "a journal of an earlier run is still there:" << journal.folder();
         return false;
     }
-    const QDir packet(packetPath);
-    QDirIterator entries(packetPath,
-                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                         QDirIterator::Subdirectories);
-    while (entries.hasNext()) {
-        const QFileInfo entry(entries.next());
-        if (entry.isDir() && !entry.isSymLink())
-            continue;
-        const QString path = packet.relativeFilePath(entry.filePath());
-        if (entry.isSymLink() || !entry.isFile() || !InstallJournal::isRecordablePath(path)) {
-            qCritical() << "the prepared folder holds an entry that cannot be installed:" << path;
-            return false;
-        }
-        files << path;
-    }
-    files.sort();
+    if (!checkPreparedFiles())
+        return false;
 
     for (const QString &path : qAsConst(files)) {
-        const QFileInfo target(installPath + QLatin1Char('/') + path);
-        if (target.isSymLink()) {
-            qCritical() << "a link in the installation is not replaced:" << path;
+        const QString link = SetupPlatform::linkOnPath(installPath, path);
+        if (!link.isEmpty()) {
+            qCritical() << "a link in the installation is not followed:" << link;
             return false;
         }
         // Whatever else stands in the way (a folder) makes the run fail when
         // the file is put in place, and the run is rolled back then.
-        (target.isFile() ? journal.replaced : journal.added) << path;
+        (QFileInfo(installPath + QLatin1Char('/') + path).isFile() ? journal.replaced
+                                                                   : journal.added)
+            << path;
         const QStringList parts = path.split(QLatin1Char('/'));
         QString folder;
         for (int i = 0; i + 1 < parts.size(); ++i) {
@@ -83,21 +71,69 @@ bool PacketInstaller::plan()
     return true;
 }
 
+bool PacketInstaller::checkPreparedFiles()
+{
+    QString error;
+    if (!PreparedManifest::listFiles(packetPath, &files, &error) ||
+        !manifest.read(packetPath, &error)) {
+        qCritical() << "the prepared files cannot be checked:" << error;
+        return false;
+    }
+    if (manifest.version != version || manifest.sums.keys() != files) {
+        qCritical() << "the updater's sums do not describe this prepared folder:"
+                    << PreparedManifest::pathFor(packetPath) << "version" << manifest.version;
+        return false;
+    }
+    readNewSums();
+    for (const QString &file : qAsConst(files)) {
+        const QByteArray sum = manifest.sums.value(file);
+        if (newSums.contains(file) && newSums.value(file) != sum) {
+            qCritical() << "the updater's sum of" << file << "is not the configuration's:" << sum
+                        << newSums.value(file);
+            return false;
+        }
+        if (fileMd5(packetPath + QLatin1Char('/') + file) != sum) {
+            qCritical() << "a prepared file differs from the sum the updater recorded:" << file;
+            return false;
+        }
+    }
+    return true;
+}
+
+void PacketInstaller::readNewSums()
+{
+    // The configuration the files were made from: a missing one names no sum.
+    UpdateConfig configuration;
+    configuration.configPath = configurationPath;
+    configuration.getPartialPacketInfo(manifest.osTag, version);
+    for (auto it = configuration.modify.cbegin(); it != configuration.modify.cend(); ++it) {
+        if (!it->newFileMd5.isEmpty() && InstallJournal::isRecordablePath(it.key()))
+            newSums.insert(it.key(), it->newFileMd5);
+    }
+}
+
 bool PacketInstaller::keepPreviousVersions()
 {
     for (const QString &path : qAsConst(journal.replaced)) {
         const QString installed = installPath + QLatin1Char('/') + path;
-        const QString backup = backupPath + QLatin1Char('/') + path;
+        const QString backupName = ReleaseLayout::backupFolder() + QLatin1Char('/') + path;
+        const QString backup = installPath + QLatin1Char('/') + backupName;
         const QString saved = journal.savedCopy(path);
         QDir().mkpath(QFileInfo(saved).path());
         // The updater's backup folder normally holds the previous version
         // already; it is trusted only when its content is the installed one.
         const QByteArray installedMd5 = fileMd5(installed);
-        const bool linked = !installedMd5.isEmpty() && QFileInfo(backup).isFile() &&
-                            fileMd5(backup) == installedMd5 &&
-                            SetupPlatform::linkFile(backup, saved);
-        if (!linked && !QFile::copy(installed, saved)) {
-            qCritical() << "cannot keep the previous version of" << path;
+        bool linked = !installedMd5.isEmpty() &&
+                      SetupPlatform::linkOnPath(installPath, backupName).isEmpty() &&
+                      QFileInfo(backup).isFile() && fileMd5(backup) == installedMd5 &&
+                      SetupPlatform::linkFile(backup, saved);
+        if (linked && !DurableFile::sync(saved)) {
+            QFile::remove(saved);
+            linked = false;
+        }
+        QString error;
+        if (!linked && !DurableFile::copy(installed, saved, nullptr, &error)) {
+            qCritical() << "cannot keep the previous version of" << path << error;
             return false;
         }
         qDebug() << "previous version kept:" << path
@@ -109,7 +145,8 @@ bool PacketInstaller::keepPreviousVersions()
 bool PacketInstaller::apply()
 {
     for (const QString &folder : qAsConst(journal.createdFolders)) {
-        if (!QDir().mkdir(installPath + QLatin1Char('/') + folder)) {
+        const QString created = installPath + QLatin1Char('/') + folder;
+        if (!QDir().mkdir(created) || !SetupPlatform::syncFolder(QFileInfo(created).path())) {
             qCritical() << "cannot create the folder" << folder;
             return false;
         }
@@ -128,11 +165,30 @@ bool PacketInstaller::apply()
 bool PacketInstaller::applyFile(const QString &path, bool keepPermissions)
 {
     // A replaced file keeps its permissions, the execute permission included.
-    if (!InstallJournal::putInPlace(packetPath + QLatin1Char('/') + path,
-                                    installPath + QLatin1Char('/') + path, keepPermissions)) {
-        qCritical() << "cannot put in place" << path;
+    QString error;
+    if (!DurableFile::replace(packetPath + QLatin1Char('/') + path,
+                              installPath + QLatin1Char('/') + path, keepPermissions,
+                              manifest.sums.value(path), &error)) {
+        qCritical() << "cannot put in place" << path << error;
         return false;
     }
     qDebug() << (keepPermissions ? "replaced" : "added") << path;
+    return true;
+}
+
+bool PacketInstaller::verify() const
+{
+    for (const QString &path : files) {
+        if (fileMd5(installPath + QLatin1Char('/') + path) != manifest.sums.value(path)) {
+            qCritical() << "not in place with the prepared bytes:" << path;
+            return false;
+        }
+    }
+    for (auto it = newSums.cbegin(); it != newSums.cend(); ++it) {
+        if (fileMd5(installPath + QLatin1Char('/') + it.key()) != it.value()) {
+            qCritical() << "a changed file does not have its new sum:" << it.key();
+            return false;
+        }
+    }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "releasecontract/releaselayout.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,9 +15,12 @@
 #include <windows.h>
 #include <tlhelp32.h>
 // clang-format on
+#include <io.h>
 #else
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -140,6 +144,84 @@ bool SetupPlatform::linkFile(const QString &source, const QString &target)
 #else
     return ::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) ==
            0;
+#endif
+}
+
+bool SetupPlatform::isLink(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+#else
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISLNK(status.st_mode);
+#endif
+}
+
+bool SetupPlatform::removeLink(const QString &path)
+{
+#ifdef Q_OS_WIN
+    // A junction or a link to a folder is a folder entry of its own; removing
+    // it as a folder never enters it.
+    const std::wstring link = nativePath(path);
+    const DWORD attributes = GetFileAttributesW(link.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(link.c_str())
+                                                  : DeleteFileW(link.c_str())) != FALSE;
+#else
+    return ::unlink(QFile::encodeName(path).constData()) == 0;
+#endif
+}
+
+QString SetupPlatform::linkOnPath(const QString &root, const QString &relativePath)
+{
+    QString path = root;
+    for (const QString &component : relativePath.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        path += QLatin1Char('/') + component;
+        if (isLink(path))
+            return path;
+    }
+    return QString();
+}
+
+bool SetupPlatform::removeLinksOnPath(const QString &root, const QString &relativePath)
+{
+    for (QString link = linkOnPath(root, relativePath); !link.isEmpty();
+         link = linkOnPath(root, relativePath)) {
+        qCritical() << "a link is removed, not followed; what it points to is left alone:" << link;
+        if (!removeLink(link)) {
+            qCritical() << "cannot remove the link" << link;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SetupPlatform::syncFile(QFileDevice &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != FALSE;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+bool SetupPlatform::syncFolder(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return true;
+#else
+    const int folder =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return false;
+    const bool synced = ::fsync(folder) == 0;
+    ::close(folder);
+    return synced;
 #endif
 }
 

@@ -4,14 +4,15 @@
 #include "releasecontract/logline.h"
 #include "releasecontract/wrappedpath.h"
 #include "setup/installjournal.h"
+#include "setup/installlock.h"
 #include "setup/packetinstaller.h"
 #include "setup/setupplatform.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QMutex>
 #include <QProcess>
 
@@ -19,7 +20,6 @@ QString Trellim::logFilePath;
 
 namespace {
 const int updaterEndTimeoutMs = 30000;
-const int installLockTimeoutMs = 180000;
 
 bool isPlainFileName(const QString &name)
 {
@@ -58,54 +58,104 @@ int Trellim::run(int argc, char **argv)
     QCoreApplication application(argc, argv);
 
     Trellim trellim;
-    if (!trellim.readArguments(QCoreApplication::arguments().mid(1)))
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (arguments.value(0) == QLatin1String("--recover"))
+        return trellim.recover(arguments.mid(1));
+    if (!trellim.readArguments(arguments))
         return BadArguments;
-    // A second copy started for the same installation (the updater starts
-    // another one when the first was slow to come up) waits for the first.
-    QLockFile lock(trellim.installPath + QStringLiteral("/Trellim.lock"));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(installLockTimeoutMs)) {
-        qCritical() << "another setup run holds the installation:" << lock.error();
-        return Failed;
-    }
-    trellim.waitForUpdater();
+    return trellim.install();
+}
 
-    InstallJournal journal(trellim.installPath);
-    if (!journal.recoverInterruptedRun())
+int Trellim::install()
+{
+    waitForUpdater();
+    // A second copy started for the same installation (the updater starts
+    // another one when the first was slow to come up) waits for the first,
+    // which starts the application when it is done.
+    InstallLock lock(installPath);
+    const InstallLock::Result locked = lock.take(InstallLock::waitMs);
+    if (locked == InstallLock::HeldByAnotherRun)
         return Failed;
-    PacketInstaller installer(trellim.packetPath, trellim.installPath);
-    if (!installer.install()) {
-        qCritical() << "update failed; the installation is as it was before this run";
+    if (locked == InstallLock::Unwritable)
+        return failedAsBefore();
+    if (SetupPlatform::isLink(packetArgument)) {
+        qCritical() << "the prepared folder is a link and is not followed:" << packetArgument;
+        return failedAsBefore();
+    }
+
+    InstallJournal journal(installPath);
+    PacketInstaller installer(packetPath, installPath,
+                              LogFolder::workDirectory() + QLatin1Char('/') + configurationName,
+                              version);
+    const PacketInstaller::Outcome outcome =
+        journal.recoverInterruptedRun() ? installer.install() : PacketInstaller::InDoubt;
+    if (outcome == PacketInstaller::InDoubt) {
+        qCritical() << "update failed and could not be undone: the installation is in doubt, so"
+                    << "the application is not started; the journal stays for the next update,"
+                    << "which finishes it first";
         return Failed;
     }
+    if (outcome != PacketInstaller::Installed)
+        return failedAsBefore();
     qDebug() << "update installed:" << installer.replacedCount() << "files replaced,"
              << installer.addedCount() << "files added";
     // Its files now live in the installation; the packets stay in the work
     // folder for the updater's next run.
-    if (!QDir(trellim.packetPath).removeRecursively())
-        qDebug() << "the prepared folder could not be removed completely:" << trellim.packetPath;
-    trellim.startMainApplication();
+    if (!QDir(packetPath).removeRecursively() ||
+        !QFile::remove(PreparedManifest::pathFor(packetPath)))
+        qDebug() << "the prepared folder could not be removed completely:" << packetPath;
+    startMainApplication();
     return Installed;
+}
+
+int Trellim::failedAsBefore() const
+{
+    qCritical() << "update failed; the installation is as it was before this run, and the"
+                << "application is started again";
+    startMainApplication();
+    return Failed;
+}
+
+int Trellim::recover(const QStringList &arguments)
+{
+    useLogFile(arguments.value(1));
+    installPath = existingFolder(WrappedPath::unwrap(arguments.value(0)));
+    if (arguments.size() != 2 || logFilePath.isEmpty() || installPath.isEmpty()) {
+        qCritical() << "expected --recover, the install path and the log file name; got"
+                    << arguments;
+        return BadArguments;
+    }
+    qDebug() << "Trellim finishes an interrupted run in" << installPath;
+    return InstallJournal::finishInterruptedRun(installPath) ? Installed : Failed;
+}
+
+bool Trellim::useLogFile(const QString &name)
+{
+    if (isPlainFileName(name))
+        logFilePath = LogFolder::locate() + QLatin1Char('/') + name;
+    return !logFilePath.isEmpty();
 }
 
 bool Trellim::readArguments(const QStringList &arguments)
 {
     // Without a plain log file name there is no log to report to.
-    if (arguments.size() >= 3 && isPlainFileName(arguments.at(2)))
-        logFilePath = LogFolder::locate() + QLatin1Char('/') + arguments.at(2);
+    const bool logged = useLogFile(arguments.value(2));
     qDebug() << "Trellim started with" << arguments;
     if (arguments.size() != 5) {
         qCritical() << "expected 5 arguments: install path, prepared folder, log file name,"
                     << "configuration file name, version; got" << arguments.size();
         return false;
     }
-    if (logFilePath.isEmpty())
+    if (!logged)
         return false;
     installPath = existingFolder(WrappedPath::unwrap(arguments.at(0)));
-    packetPath = existingFolder(WrappedPath::unwrap(arguments.at(1)));
-    if (installPath.isEmpty() || packetPath.isEmpty()) {
+    packetArgument = WrappedPath::unwrap(arguments.at(1));
+    packetPath = existingFolder(packetArgument);
+    configurationName = arguments.at(3);
+    version = arguments.at(4);
+    if (installPath.isEmpty() || packetPath.isEmpty() || !isPlainFileName(configurationName)) {
         qCritical() << "the install path and the prepared folder must be existing folders"
-                    << "given by absolute paths";
+                    << "given by absolute paths, the configuration a plain file name";
         return false;
     }
     // Removing the prepared folder afterwards must never touch the installation.
@@ -115,7 +165,7 @@ bool Trellim::readArguments(const QStringList &arguments)
         return false;
     }
     qDebug() << "installPath" << installPath << "packetPath" << packetPath << "configuration"
-             << arguments.at(3) << "version" << arguments.at(4);
+             << configurationName << "version" << version;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "packagertrees.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,12 +49,29 @@ Tree read(const QString &root, const QStringList &leftOut)
     return FolderTree::read(root, FolderTree::Folders::None, leftOut);
 }
 
-Run runPackager(const QStringList &arguments)
+Run runPackager(const QStringList &arguments, const QString &interruptAt,
+                const std::function<void()> &beforeInterrupt)
 {
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"),
+                       QStringLiteral(VELMORA_BINARY_DIR "/tests/packager-cache"));
+    process.setProcessEnvironment(environment);
+    process.setReadChannel(QProcess::StandardError);
     process.start(QStringLiteral(VELMORA_BINARY_DIR "/bin/update-packager"), arguments);
     Run run;
-    if (!process.waitForFinished(120000)) {
+    QDeadlineTimer deadline(120000);
+    while (!interruptAt.isEmpty() && !run.errors.contains(interruptAt) &&
+           process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        process.waitForReadyRead(1000);
+        run.errors += QString::fromUtf8(process.readAllStandardError());
+    }
+    if (!interruptAt.isEmpty() && process.state() == QProcess::Running) {
+        beforeInterrupt();
+        process.terminate();
+    }
+    if (process.state() != QProcess::NotRunning &&
+        !process.waitForFinished(int(qMax<qint64>(deadline.remainingTime(), 10000)))) {
         process.kill();
         process.waitForFinished(10000);
         run.errors = QStringLiteral("update-packager did not end: ") + process.errorString();
@@ -61,7 +79,7 @@ Run runPackager(const QStringList &arguments)
     }
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.output = QString::fromUtf8(process.readAllStandardOutput());
-    run.errors = QString::fromUtf8(process.readAllStandardError());
+    run.errors += QString::fromUtf8(process.readAllStandardError());
     return run;
 }
 

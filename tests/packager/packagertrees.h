@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // Installation trees and runs of update-packager for the packager's tests.
 namespace PackagerTrees {
@@ -27,8 +28,11 @@ struct Run
     QString output;
     QString errors;
 };
-// Runs this build's update-packager to its end (at most two minutes).
-Run runPackager(const QStringList &arguments);
+// Runs this build's update-packager to its end (at most two minutes), with
+// a cache folder of the tests' own. With `interruptAt`, `beforeInterrupt`
+// runs and then the run gets SIGTERM as soon as its errors show that text.
+Run runPackager(const QStringList &arguments, const QString &interruptAt = QString(),
+                const std::function<void()> &beforeInterrupt = {});
 
 QString md5(const QByteArray &content);
 

@@ -66,7 +66,11 @@ private slots:
         newTree["bin/core.dll"] = nextVersion(tree11["bin/core.dll"], 24);
         newTree["data/说明 文件.txt"] = "2.0, with more to say";
         newTree["bin/new in 2.0.so"] = programBytes(9000, 25);
-        const QMap<QString, Tree> old{{"1.0", tree10}, {"1.1", tree11}};
+        // 1.9 differs only in a text, which is cheaper whole: no patch, and
+        // the replace packet serves as its partial packet.
+        Tree tree19 = newTree;
+        tree19["data/说明 文件.txt"] = "1.9";
+        const QMap<QString, Tree> old{{"1.0", tree10}, {"1.1", tree11}, {"1.9", tree19}};
         QVERIFY(write(dir.filePath("2.0"), newTree));
         for (auto it = old.constBegin(); it != old.constEnd(); ++it)
             QVERIFY(write(dir.filePath(it.key()), it.value()));
@@ -95,7 +99,8 @@ private slots:
                               "--out",         www + "/release",
                               "--installer",   dir.filePath("setup.exe"),
                               "--old",         "1.0=" + dir.filePath("1.0"),
-                              "--old",         "1.1=" + dir.filePath("1.1")};
+                              "--old",         "1.1=" + dir.filePath("1.1"),
+                              "--old",         "1.9=" + dir.filePath("1.9")};
         // Without self-update a small stand-in run-time keeps the packet quick;
         // with it, this build's update and Trellim.exe go in, as by default.
         if (selfUpdateFor.isEmpty()) {
@@ -106,6 +111,11 @@ private slots:
         }
         const Run run = runPackager(arguments);
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        // The program goes as a patch, the text whole.
+        QVERIFY2(run.output.contains("from 1.0: 2 changed file(s), 1 as patches and 1 whole") &&
+                     run.output.contains("from 1.9: 1 changed file(s), 0 as patches and 1 whole") &&
+                     !QFileInfo::exists(www + "/release/partial-1.9-2.0.pak"),
+                 qPrintable(run.output));
 
         for (auto it = old.constBegin(); it != old.constEnd(); ++it) {
             const QString installation = dir.filePath("installed " + it.key());
@@ -124,6 +134,13 @@ private slots:
             // The setup program, and a self-updated copy, go on after the
             // first update program has ended.
             QTRY_COMPARE_WITH_TIMEOUT(read(installation, {"backup", "fixupdate"}), newTree, 60000);
+            // The previous version of every changed file, patched or sent
+            // whole, is kept in the backup folder.
+            const Tree backup = read(installation + "/backup");
+            for (const QString path : {"bin/core.dll", "data/说明 文件.txt"}) {
+                if (it.value().value(path) != newTree.value(path))
+                    QCOMPARE(backup.value(path), it.value().value(path));
+            }
             const QString log = sandbox.logText(sandbox.logFiles().value(0));
             QCOMPARE(log.contains("start update\r\n"), it.key() == selfUpdateFor);
             QVERIFY(log.contains("patch success!"));
@@ -133,8 +150,8 @@ private slots:
             QFile passedOn(proxyLog);
             QVERIFY(passedOn.open(QIODevice::ReadOnly));
             const QByteArray requests = passedOn.readAll();
-            QCOMPARE(requests.count("\"HEAD http://"), 4);
-            QCOMPARE(requests.count("\" 206 "), 24);
+            QCOMPARE(requests.count("\"HEAD http://"), 2 * old.size());
+            QCOMPARE(requests.count("\" 206 "), 12 * old.size());
         }
     }
 
@@ -250,6 +267,97 @@ private slots:
         QCOMPARE(read(installation), signedOld);
         QVERIFY(!QFileInfo::exists(installerRecord()));
     }
+
+    // An installation left by an update cut short, or with a link planted by
+    // another account where the programs write, ends up whole and new through
+    // the real programs; what the link points to stays untouched, and the
+    // application is started once.
+    void interruptedOrPlantedInstallation_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("3 of 4 files new, empty work folder") << "journal"
+                                                             << "rolled back";
+        QTest::newRow("backup folder a link") << "backup"
+                                              << "a link is removed";
+        QTest::newRow("journal folder a link") << "Trellim.journal"
+                                               << "a link is removed";
+        QTest::newRow("link named like the packet's folder") << "work/partial-1.0-2.0"
+                                                             << "a link is removed";
+        QTest::newRow("link named like the configuration") << "work/setup.exe.json"
+                                                           << "a link is removed";
+    }
+
+    void interruptedOrPlantedInstallation()
+    {
+        QFETCH(QString, planted);
+        QFETCH(QString, logged);
+        Tree oldTree{{"Trellim.exe", setupProgram()},
+                     {"Velmora", "#!/bin/sh\necho started >> \"$HOME/velmora-starts\"\n"},
+                     {"same.txt", "unchanged"}};
+        Tree newTree = oldTree;
+        const QStringList changed{"bin/a.dll", "bin/b.dll", "bin/c.dll", "bin/d.dll"};
+        for (int i = 0; i < changed.size(); ++i) {
+            oldTree[changed[i]] = programBytes(20000, 40 + i);
+            newTree[changed[i]] = nextVersion(oldTree[changed[i]], 50 + i);
+        }
+        newTree["new/e.dll"] = programBytes(3000, 60);
+        if (!m_release.isValid() || !QFileInfo::exists(m_release.filePath("www"))) {
+            QVERIFY(write(m_release.filePath("1.0"), oldTree) &&
+                    write(m_release.filePath("2.0"), newTree) &&
+                    write(m_release.path(), {{"setup.exe", "#!/bin/sh\n"}}) &&
+                    writeRuntime(m_release.filePath("runtime")));
+            m_nginx = std::make_unique<NginxServer>(m_release.filePath("www"));
+            QVERIFY(QDir().mkpath(m_release.filePath("www")) && m_nginx->start());
+            const Run run = runPackager(
+                {"--new", m_release.filePath("2.0"), "--new-version", "2.0", "--base-url",
+                 m_nginx->url("/").toString(), "--out", m_release.filePath("www"), "--installer",
+                 m_release.filePath("setup.exe"), "--old", "1.0=" + m_release.filePath("1.0"),
+                 "--updater", m_release.filePath("runtime")});
+            QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        }
+        QTemporaryDir dir;
+        const QString installation = dir.filePath("installed");
+        QVERIFY(write(installation, oldTree));
+        for (const char *program : {"/Trellim.exe", "/Velmora"})
+            QVERIFY(QFile::setPermissions(installation + program,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        UpdateSandbox sandbox(dir.filePath("sandbox"));
+        const QString documents = dir.filePath("documents");
+        QVERIFY(write(documents, {{"letter.txt", "dear"}, {"journal.json", "{}"}}));
+        if (planted == "journal") {
+            // Cut short after three files were put in place.
+            Tree interrupted{{"Trellim.journal/journal.json",
+                              R"({"format": 1, "replaced": ["bin/a.dll", "bin/b.dll", "bin/c.dll"],
+                                  "added": [], "createdFolders": []})"}};
+            for (const QString &file : changed.mid(0, 3)) {
+                interrupted["Trellim.journal/saved/" + file] = oldTree[file];
+                interrupted[file] = newTree[file];
+            }
+            QVERIFY(write(installation, interrupted));
+        } else {
+            const QString link = planted.startsWith("work/")
+                                     ? sandbox.workDirectory() + planted.mid(4)
+                                     : installation + '/' + planted;
+            QVERIFY(QDir().mkpath(QFileInfo(link).path()) && QFile::link(documents, link));
+        }
+
+        sandbox.start(
+            {"1.0", m_nginx->url("/setup.exe.json").toString(), '*' + installation + '*'});
+        QVERIFY(sandbox.process.waitForFinished(60000));
+        QCOMPARE(sandbox.process.exitCode(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(read(installation, {"backup"}), newTree, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(read(sandbox.path("home"), {"Desktop"}),
+                                  (Tree{{"velmora-starts", "started\n"}}), 10000);
+        QVERIFY(!QFileInfo::exists(installation + "/Trellim.journal"));
+        QCOMPARE(read(documents), (Tree{{"letter.txt", "dear"}, {"journal.json", "{}"}}));
+        QVERIFY(sandbox.logText(sandbox.logFiles().value(0)).contains(logged));
+    }
+
+private:
+    QTemporaryDir m_release;
+    std::unique_ptr<NginxServer> m_nginx;
 };
 
 QTEST_GUILESS_MAIN(TestPackagedUpdate)

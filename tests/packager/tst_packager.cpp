@@ -1,4 +1,5 @@
 #include "package/bspatch.h"
+#include "packager/packagercommandline.h"
 #include "packager/releasebuilder.h"
 #include "packager/releaseoptions.h"
 #include "packagertrees.h"
@@ -10,10 +11,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
+#include <csignal>
+#include <cstdio>
 
 using namespace PackagerTrees;
 
@@ -21,15 +28,19 @@ namespace {
 
 const QString baseUrl = QStringLiteral("http://127.0.0.1:8000/release/");
 
+// How a row of the refusal table spoils the release; `Trees` by its tables alone.
 enum class Refusal
 {
+    Trees,
     MissingInstaller,
-    PatchFileShipped,
     SecureBaseUrl,
-    OutNotEmpty,
     UpdaterWithoutSetupProgram,
-    LinkInTree,
+    LinksInTree,
     OutInsideTree,
+    OutInsideTreeThroughLink,
+    EmptyNewTree,
+    NameNotUtf8,
+    Interrupted,
     SelfUpdateWithoutKeys,
 };
 
@@ -139,11 +150,19 @@ private slots:
     }
 
     // One release of small trees, read back the way the updater and the
-    // reference tools read it.
+    // reference tools read it. The output folder is given as completion
+    // writes it, with a slash.
     void releaseOfSmallTrees()
     {
-        const Run run = runPackager(arguments());
+        QStringList given = arguments();
+        given[given.indexOf(outDir)] = outDir + QLatin1Char('/');
+        const Run run = runPackager(given);
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        // The programs are cheaper as patches; the small files whole.
+        QVERIFY2(
+            run.output.contains(QStringLiteral("from 1.0: 5 changed file(s), 2 as patches and 3 "
+                                               "whole, 2 added, 1 left installed")),
+            qPrintable(run.output));
         QVERIFY2(run.errors.contains(QStringLiteral("1 file(s) that 2.0 lacks")) &&
                      run.errors.contains(QStringLiteral("gone.txt")),
                  qPrintable(run.errors));
@@ -198,7 +217,7 @@ private slots:
         // Each patch is byte for byte what Debian's bsdiff makes, and gives
         // the new file through Debian's bspatch and the updater's own applier.
         Tree partial = read(unpacked + QStringLiteral("/partial-1.0-2.0"));
-        for (const QString &path : changed) {
+        for (const QString &path : QStringList{"bin/core.dll", "nested/deeper/still/lib.so"}) {
             const QString patch = unpacked + "/partial-1.0-2.0/" + path + ".patch";
             // Debian's bsdiff cannot read an empty file.
             if (!oldTree.value(path).isEmpty() && !newTree.value(path).isEmpty()) {
@@ -220,8 +239,11 @@ private slots:
         }
         const Tree added{{"empty.new", newTree.value("empty.new")},
                          {"new folder/新 文件.bin", newTree.value("new folder/新 文件.bin")}};
-        QCOMPARE(partial, added);
         Tree whole = added;
+        for (const QString &path :
+             QStringList{"becomes empty.txt", "was empty.dat", "中文 目录/说明 文件.txt"})
+            whole.insert(path, newTree.value(path));
+        QCOMPARE(partial, whole);
         for (const QString &path : changed)
             whole.insert(path, newTree.value(path));
         QCOMPARE(read(unpacked + QStringLiteral("/replace-1.0-2.0")), whole);
@@ -231,60 +253,128 @@ private slots:
     void refusals_data()
     {
         QTest::addColumn<Refusal>("refusal");
+        QTest::addColumn<Tree>("oldFiles");
+        QTest::addColumn<Tree>("newFiles");
+        // Written into the test folder, and "{dir}" in the arguments names it.
+        QTest::addColumn<Tree>("aside");
+        QTest::addColumn<QStringList>("extraArguments");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("no installer") << Refusal::MissingInstaller << 2
-                                      << "--installer is missing: every configuration names the "
-                                         "full installer";
-        QTest::newRow("a shipped file ending in .patch")
-            << Refusal::PatchFileShipped << 1
-            << "tools/fix.patch ends in \".patch\", and the updater deletes such files";
-        QTest::newRow("an https base URL")
-            << Refusal::SecureBaseUrl << 2 << "the updater fetches http:// URLs only";
-        QTest::newRow("an output folder with files in it")
-            << Refusal::OutNotEmpty << 1 << "exists and is not an empty folder";
-        QTest::newRow("a run-time folder without the setup program")
-            << Refusal::UpdaterWithoutSetupProgram << 1 << "holds no Trellim.exe at its top level";
-        QTest::newRow("a link in the new tree")
-            << Refusal::LinkInTree << 1 << "a link, which a packet cannot carry";
-        QTest::newRow("an output folder inside the new tree")
-            << Refusal::OutInsideTree << 1 << "lies inside";
-        QTest::newRow("signing with a self-update updater that trusts no key")
-            << Refusal::SelfUpdateWithoutKeys << 1
-            << "trusts no key and checks no signature. Installations that update themselves "
-               "would run it next";
+        QTest::addColumn<QStringList>("named");
+        const auto trees = [](const char *name, const Tree &oldFiles, const Tree &newFiles,
+                              const QStringList &named) -> QTestData & {
+            return QTest::newRow(name) << Refusal::Trees << oldFiles << newFiles << Tree()
+                                       << QStringList() << 1 << named;
+        };
+        const auto special = [](const char *name, Refusal refusal, int exitCode,
+                                const QStringList &named) -> QTestData & {
+            return QTest::newRow(name)
+                   << refusal << Tree() << Tree() << Tree() << QStringList() << exitCode << named;
+        };
+        const auto arguments = [](const char *name, const Tree &aside, const QStringList &extra,
+                                  int exitCode, const QStringList &named) -> QTestData & {
+            return QTest::newRow(name)
+                   << Refusal::Trees << Tree() << Tree() << aside << extra << exitCode << named;
+        };
+        special("no installer", Refusal::MissingInstaller, 2,
+                {"--installer is missing: every configuration names the full installer"});
+        special("an https base URL", Refusal::SecureBaseUrl, 2,
+                {"the updater fetches http:// URLs only"});
+        special("a run-time folder without the setup program", Refusal::UpdaterWithoutSetupProgram,
+                1, {"holds no Trellim.exe at its top level"});
+        special("links in the new tree, every one named", Refusal::LinksInTree, 1,
+                {"link.txt: a link, which a packet cannot carry", "folder link: a link",
+                 "--dereference-links packs its target"});
+        special("an output folder inside the new tree", Refusal::OutInsideTree, 1, {"lies inside"});
+        special("an output folder inside the new tree through a link",
+                Refusal::OutInsideTreeThroughLink, 1, {"lies inside"});
+        special("a new tree without files", Refusal::EmptyNewTree, 1,
+                {"holds no files: nothing to release"});
+        special("a name that is not UTF-8", Refusal::NameNotUtf8, 1,
+                {"bad\\xFF.txt: a name that is not valid UTF-8"});
+        arguments("an output folder with files in it", {{"out/keep.txt", "earlier"}}, {}, 1,
+                  {"exists and is not an empty folder"});
+        trees("a shipped file ending in .patch", {}, {{"tools/fix.patch", "data"}},
+              {"tools/fix.patch ends in \".patch\", and the updater deletes such files"});
+        trees("a file that becomes a folder", {{"docs", "1.0"}}, {{"docs/readme.txt", "2.0"}},
+              {"docs: a file in 1.0 and a folder now"});
+        trees("a folder that becomes a file", {{"plugins/a.dll", "1.0"}}, {{"plugins", "2.0"}},
+              {"plugins: a folder in 1.0 and a file now"});
+        trees("the updater's own top-level folders", {},
+              {{"FixUpdate/tool.dll", "x"}, {"backup", "x"}, {"trellim.journal/x", "x"}},
+              {"FixUpdate: a top-level name kept for the updater's own folder fixupdate",
+               "backup: a top-level name kept", "trellim.journal: a top-level name kept"});
+        trees("Windows device names", {}, {{"aux.txt", "x"}, {"sub/COM1", "x"}},
+              {"aux.txt: a device name on Windows", "sub/COM1: a device name on Windows"});
+        trees("characters Windows does not allow", {}, {{"what?.txt", "x"}, {"a|b", "x"}},
+              {"what?.txt: holds \"?\"", "a|b: holds \"|\""});
+        trees("a trailing dot or blank", {}, {{"notes.", "x"}, {"folder /f", "x"}},
+              {"notes.: ends in a dot or a blank", "folder : ends in a dot or a blank"});
+        trees("names equal but for case", {}, {{"Readme.txt", "a"}, {"README.txt", "b"}},
+              {"Readme.txt: equal but for case to README.txt"});
+        trees("a name equal but for case to one that stays installed", {{"Lib/x.dll", "1.0"}},
+              {{"lib/x.dll", "2.0"}}, {"lib: equal but for case to Lib of 1.0, which stays"});
+        arguments("a configuration to merge that is missing", {}, {"--merge", "{dir}/missing.json"},
+                  1, {"missing.json: no such file"});
+        arguments("a configuration to merge that is no JSON object", {{"old.json", "[1]"}},
+                  {"--merge", "{dir}/old.json"}, 1, {"old.json: not a JSON object"});
+        arguments("a configuration to merge whose signature does not hold",
+                  {{"old.json", "{}"},
+                   {"old.json.sig", QByteArray(64, 'x').toBase64()},
+                   {"keys/signing.key",
+                    "# test key\n" + QByteArray("velmora test signing key seed 01").toHex()}},
+                  {"--merge", "{dir}/old.json", "--sign-key", "{dir}/keys/signing.key"}, 1,
+                  {"old.json.sig does not hold under the key of --sign-key"});
+        arguments(
+            "a dry run", {}, {"--dry-run"}, 0,
+            {"from 1.0: 5 changed file(s), 2 added, 1 left installed", "nothing was written"});
+        special("an interrupted run", Refusal::Interrupted, 128 + SIGTERM, {});
+        special("signing with a self-update updater that trusts no key",
+                Refusal::SelfUpdateWithoutKeys, 1,
+                {"trusts no key and checks no signature. Installations that update themselves "
+                 "would run it next"});
     }
 
-    // A release that could not work is refused before anything is written.
+    // A release that could not work is refused before anything is written,
+    // naming all that is wrong; a dry run and an interrupted run leave
+    // nothing behind either.
     void refusals()
     {
         QFETCH(Refusal, refusal);
-        QStringList given = arguments();
+        QFETCH(Tree, oldFiles);
+        QFETCH(Tree, newFiles);
+        QFETCH(Tree, aside);
+        QFETCH(QStringList, extraArguments);
+        QVERIFY(write(oldDir, oldFiles) && write(newDir, newFiles) && write(dir.path(), aside));
+        QStringList given =
+            arguments() + extraArguments.replaceInStrings(QStringLiteral("{dir}"), dir.path());
+        QString interruptAt;
+        QByteArray badName;
+        // Qt can neither name nor remove a file whose name is no text.
+        const auto removeBadName = qScopeGuard([&] {
+            if (!badName.isEmpty())
+                std::remove(badName.constData());
+        });
         switch (refusal) {
+        case Refusal::Trees:
+            break;
         case Refusal::MissingInstaller:
             given.removeAt(given.indexOf(QStringLiteral("--installer")) + 1);
             given.removeAll(QStringLiteral("--installer"));
             break;
-        case Refusal::PatchFileShipped:
-            QVERIFY(write(newDir, {{QStringLiteral("tools/fix.patch"), QByteArray("data")}}));
-            break;
         case Refusal::SecureBaseUrl:
             given[given.indexOf(baseUrl)] = QStringLiteral("https://127.0.0.1/release/");
-            break;
-        case Refusal::OutNotEmpty:
-            QVERIFY(write(outDir, {{QStringLiteral("keep.txt"), QByteArray("earlier")}}));
             break;
         case Refusal::UpdaterWithoutSetupProgram:
             QVERIFY(QFile::remove(updaterDir + QStringLiteral("/Trellim.exe")));
             break;
         case Refusal::OutInsideTree:
-            outDir = newDir + QStringLiteral("/release");
-            given[given.indexOf(dir.filePath(QStringLiteral("out")))] = outDir;
+        case Refusal::OutInsideTreeThroughLink: {
+            const QString tree = refusal == Refusal::OutInsideTree ? newDir : dir.filePath("link");
+            QVERIFY(tree == newDir || QFile::link(newDir, tree));
+            const int out = given.indexOf(outDir);
+            given[out] = outDir = tree + QStringLiteral("/release");
             break;
-        case Refusal::LinkInTree:
-            QVERIFY(QFile::link(newDir + QStringLiteral("/same.txt"),
-                                newDir + QStringLiteral("/link.txt")));
-            break;
+        }
         case Refusal::SelfUpdateWithoutKeys:
             QVERIFY(runPackager({QStringLiteral("keygen"), dir.filePath(QStringLiteral("keys"))})
                         .exitCode == 0);
@@ -294,15 +384,146 @@ private slots:
             given << QStringLiteral("--sign-key")
                   << dir.filePath(QStringLiteral("keys/signing.key"));
             break;
+        case Refusal::LinksInTree:
+            QVERIFY(QFile::link(newDir + QStringLiteral("/same.txt"),
+                                newDir + QStringLiteral("/link.txt")));
+            QVERIFY(QFile::link(newDir + QStringLiteral("/bin"),
+                                newDir + QStringLiteral("/folder link")));
+            break;
+        case Refusal::EmptyNewTree:
+            QVERIFY(QDir(newDir).removeRecursively() && QDir().mkpath(newDir + "/empty folder"));
+            break;
+        case Refusal::NameNotUtf8: {
+            badName = QFile::encodeName(newDir + "/bad") + "\xff.txt";
+            std::FILE *file = std::fopen(badName.constData(), "w");
+            QVERIFY(file && std::fclose(file) == 0);
+            break;
         }
-        const Run run = runPackager(given);
+        case Refusal::Interrupted: {
+            // Diffing this takes seconds; the run is interrupted as it starts.
+            const QByteArray big = programBytes(24 << 20, 7);
+            QVERIFY(write(oldDir, {{"big.bin", big}}) &&
+                    write(newDir, {{"big.bin", nextVersion(big, 8)}}));
+            interruptAt = QStringLiteral("diffing");
+            break;
+        }
+        }
+        bool stagingSeen = false;
+        const Run run = runPackager(given, interruptAt, [&] {
+            stagingSeen = !QDir(dir.path())
+                               .entryList({QStringLiteral(".out-*")}, QDir::Dirs | QDir::Hidden)
+                               .isEmpty();
+        });
         QTEST(run.exitCode, "exitCode");
-        QFETCH(QString, message);
-        QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
-        if (refusal == Refusal::OutNotEmpty)
+        QFETCH(QStringList, named);
+        for (const QString &text : qAsConst(named))
+            QVERIFY2(run.errors.contains(text) || run.output.contains(text),
+                     qPrintable(run.errors + run.output));
+        QCOMPARE(stagingSeen, refusal == Refusal::Interrupted);
+        if (aside.contains(QStringLiteral("out/keep.txt")))
             QCOMPARE(read(outDir), (Tree{{"keep.txt", "earlier"}}));
         else
             QVERIFY(leftNothing());
+    }
+
+    // As a build pipeline runs it, twice: links packed as what they point
+    // to, this build's programs stripped into the self-update packet, the
+    // diffs one at a time, the summary as JSON; the second run takes the
+    // self-update packet from the cache.
+    void pipelineRunsTwice()
+    {
+        QVERIFY(QFile::link(newDir + QStringLiteral("/bin/core.dll"),
+                            newDir + QStringLiteral("/core link.dll")));
+        QStringList given = arguments();
+        given.removeAt(given.indexOf(QStringLiteral("--updater")) + 1);
+        given.removeAll(QStringLiteral("--updater"));
+        const QString summaryPath = dir.filePath(QStringLiteral("summary.json"));
+        given << "--dereference-links"
+              << "--jobs"
+              << "1"
+              << "--memory-budget"
+              << "64"
+              << "--cache" << dir.filePath(QStringLiteral("cache")) << "--summary-json"
+              << summaryPath;
+        QJsonObject summaries[2];
+        Tree releases[2];
+        for (int i = 0; i < 2; ++i) {
+            const Run run = runPackager(given);
+            QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+            // Not on a terminal: plain lines, also from packing and checking.
+            for (const char *step : {"diffing: ", "packing partial-1.0-2.0.pak",
+                                     "unpacking partial-1.0-2.0.pak to check it"})
+                QVERIFY2(run.errors.contains(QLatin1Char('\n') + QLatin1String(step)),
+                         qPrintable(run.errors));
+            summaries[i] = QJsonDocument::fromJson(read(dir.path()).value("summary.json")).object();
+            releases[i] = read(outDir);
+            QVERIFY(QDir(outDir).removeRecursively());
+        }
+        const QJsonObject selfUpdate = summaries[0].value("selfUpdate").toObject();
+        QVERIFY(summaries[0].value("published").toBool());
+        QVERIFY(selfUpdate.value("strippedBytes").toDouble() <
+                selfUpdate.value("sourceBytes").toDouble());
+        QCOMPARE(selfUpdate.value("reused").toBool(), false);
+        QCOMPARE(summaries[1].value("selfUpdate").toObject().value("reused").toBool(), true);
+        QCOMPARE(releases[1].value("fixupdate-2.0.pak"), releases[0].value("fixupdate-2.0.pak"));
+        QCOMPARE(summaries[0].value("diffs").toObject().value("threads").toInt(), 1);
+        QCOMPARE(summaries[0].value("diffs").toObject().value("memoryBudgetBytes").toDouble(),
+                 64.0 * (1 << 20));
+        const QJsonObject update = summaries[0].value("updates").toArray().at(0).toObject();
+        QCOMPARE(update.value("changed").toInt(), 5);
+        QCOMPARE(update.value("patched").toInt() + update.value("whole").toInt(), 5);
+        QCOMPARE(update.value("added").toInt(), 3);
+
+        const QString unpacked = dir.filePath(QStringLiteral("unpacked"));
+        QFile replace(dir.filePath(QStringLiteral("replace.pak")));
+        QVERIFY(replace.open(QIODevice::WriteOnly) &&
+                replace.write(releases[0].value("replace-1.0-2.0.pak")) > 0);
+        replace.close();
+        QCOMPARE(runTool(QStringLiteral("7zz"), {"x", "-bd", "-o" + unpacked, replace.fileName()}),
+                 0);
+        QCOMPARE(read(unpacked).value("replace-1.0-2.0/core link.dll"),
+                 newTree.value("bin/core.dll"));
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("extraArguments");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<qint64>("memoryBudget");
+        QTest::addColumn<bool>("checksOnly");
+        QTest::addColumn<QString>("error");
+        const int run = int(PackagerCommandLine::Outcome::Run);
+        const int invalid = int(PackagerCommandLine::Outcome::Invalid);
+        QTest::newRow("defaults") << QStringList() << run << 0 << qint64(0) << false << QString();
+        QTest::newRow("a pipeline's choices")
+            << QStringList{"--jobs", "3", "--memory-budget", "512", "--dry-run"} << run << 3
+            << (qint64(512) << 20) << true << QString();
+        QTest::newRow("no jobs") << QStringList{"--jobs", "0"} << invalid << 0 << qint64(0) << false
+                                 << "--jobs 0: a number of 1 or more";
+        QTest::newRow("jobs in words") << QStringList{"--jobs", "two"} << invalid << 0 << qint64(0)
+                                       << false << "--jobs two: a number of 1 or more";
+        QTest::newRow("a budget with a unit")
+            << QStringList{"--memory-budget", "2G"} << invalid << 0 << qint64(0) << false
+            << "--memory-budget 2G: megabytes, 1 or more";
+        QTest::newRow("the version")
+            << QStringList{"--version"} << int(PackagerCommandLine::Outcome::ShowVersion) << 0
+            << qint64(0) << false << QString();
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, extraArguments);
+        PackagerCommandLine commandLine;
+        const auto outcome =
+            commandLine.parse(QStringList{"update-packager"} + arguments() + extraArguments);
+        QTEST(int(outcome), "outcome");
+        QTEST(commandLine.errorString(), "error");
+        if (outcome != PackagerCommandLine::Outcome::Run)
+            return;
+        QTEST(commandLine.releaseOptions().jobs, "jobs");
+        QTEST(commandLine.releaseOptions().memoryBudget, "memoryBudget");
+        QTEST(commandLine.releaseOptions().dryRun, "checksOnly");
     }
 
     void failedVerificationPublishesNothing_data()

@@ -1,12 +1,16 @@
 #include "foldertree.h"
 #include "setupsandbox.h"
+#include "smalldisk.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
+#include <memory>
 
 using Tree = FolderTree::Tree;
 
@@ -15,7 +19,7 @@ struct ApplyCase
     QString installName;
     bool catUpdateLog;
     bool mainApplicationExecutable;
-    bool readOnlyFiles; // the files it replaces are read-only (on Windows: the attribute)
+    bool readOnlyFiles = false; // the files it replaces are read-only (on Windows: the attribute)
 };
 Q_DECLARE_METATYPE(ApplyCase)
 
@@ -23,8 +27,10 @@ struct FailureCase
 {
     Tree obstacle; // in the installation, where the prepared folder needs something else
     Tree prepared;
-    QString heldOpen;   // an installed file the test keeps open during the run
-    QString undoneStep; // a step of the run, logged before the failure, that was undone
+    Tree changedAfterCheck; // prepared files changed after the updater recorded their sums
+    QString disk;           // the installation on a "full" or "read-only" disk
+    QString logged;
+    QString heldOpen = {}; // an installed file the test keeps open during the run
 };
 Q_DECLARE_METATYPE(FailureCase)
 
@@ -32,8 +38,11 @@ struct InterruptedCase
 {
     QByteArray journal; // empty: the run was cut short before its journal was written
     Tree prepared;
-    int exitCode;
-    bool rolledBack;
+    Tree leftOver; // what the interrupted run left that stays
+    // The installation's entry moved into the user's documents and replaced
+    // by a link to them, as another account may plant it.
+    QString linkedAway;
+    bool emptyLock = false; // left by a run killed before it wrote its lock
 };
 Q_DECLARE_METATYPE(InterruptedCase)
 
@@ -63,12 +72,11 @@ private slots:
     void appliesPreparedFolder_data()
     {
         QTest::addColumn<ApplyCase>("row");
-        QTest::newRow("plain path") << ApplyCase{"velmora", false, true, false};
+        QTest::newRow("plain path") << ApplyCase{"velmora", false, true};
         QTest::newRow("blanks and Chinese")
-            << ApplyCase{QStringLiteral("Program Files/维尔莫拉 课堂"), false, true, false};
-        QTest::newRow("log on the desktop") << ApplyCase{"velmora", true, true, false};
-        QTest::newRow("main application not executable")
-            << ApplyCase{"velmora", false, false, false};
+            << ApplyCase{QStringLiteral("Program Files/维尔莫拉 课堂"), false, true};
+        QTest::newRow("log on the desktop") << ApplyCase{"velmora", true, true};
+        QTest::newRow("main application not executable") << ApplyCase{"velmora", false, false};
         QTest::newRow("read-only files replaced") << ApplyCase{"velmora", false, true, true};
     }
     void appliesPreparedFolder()
@@ -145,28 +153,45 @@ private slots:
         // The backup folder's stale c.txt must not come back in place of the installed one.
         const Tree prepared{
             {"a.dll", "new a"}, {"b/c/new.dll", "new"}, {"c.txt", "new c"}, {"n.dll", "new n"}};
-        const QString added = QStringLiteral("added \"b/c/new.dll\"");
         Tree folderInTheWay = prepared;
         folderInTheWay.insert(QStringLiteral("z.dll"), "new z");
         Tree fileInTheWay = prepared;
         fileInTheWay.insert(QStringLiteral("lib/x.dll"), "new x");
+        const QString rolledBack = QStringLiteral("added \"b/c/new.dll\"");
         QTest::newRow("folder where a file must go")
-            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay, QString(), added};
+            << FailureCase{{{"z.dll/inner.txt", "inner"}}, folderInTheWay, {}, {}, rolledBack};
         QTest::newRow("file where a folder must go")
-            << FailureCase{{{"lib", "a file"}}, fileInTheWay, QString(), added};
+            << FailureCase{{{"lib", "a file"}}, fileInTheWay, {}, {}, rolledBack};
+        QTest::newRow("prepared file changed after it was checked")
+            << FailureCase{{}, prepared, {{"n.dll", "x"}}, {}, "differs from the sum"};
+        // The lock cannot be written: the log says why, in the system's words.
+        QTest::newRow("full disk")
+            << FailureCase{{}, prepared, {}, "full", "No space left on device"};
+        QTest::newRow("read-only disk")
+            << FailureCase{{}, prepared, {}, "read-only", "Read-only file system"};
         // Elsewhere an open file never keeps a new one from taking its name.
 #ifdef Q_OS_WIN
         QTest::newRow("file in use")
-            << FailureCase{{}, prepared, QStringLiteral("c.txt"), "replaced \"a.dll\""};
+            << FailureCase{{}, prepared, {}, {}, "replaced \"a.dll\"", "c.txt"};
 #endif
     }
     void failureLeavesInstallationAsItWas()
     {
         QFETCH(FailureCase, row);
         SetupSandbox sandbox;
+        std::unique_ptr<SmallDisk> disk;
+        if (!row.disk.isEmpty()) {
+            disk = std::make_unique<SmallDisk>(sandbox.installPath);
+            if (!disk->mounted())
+                QSKIP("needs a small disk: a tmpfs that root mounts");
+        }
         sandbox.install(installed);
         sandbox.install(row.obstacle);
         sandbox.prepare(row.prepared);
+        FolderTree::write(sandbox.packetPath, row.changedAfterCheck);
+        sandbox.addMainApplication(true);
+        if (!row.disk.isEmpty())
+            QVERIFY(row.disk == QLatin1String("full") ? disk->fill() : disk->makeReadOnly());
         const Tree before = FolderTree::read(sandbox.installPath);
         const Tree prepared = FolderTree::read(sandbox.packetPath);
         // Opened as programs open files, sharing reading and writing but not deletion.
@@ -178,29 +203,45 @@ private slots:
 
         QCOMPARE(FolderTree::read(sandbox.installPath), before);
         QCOMPARE(FolderTree::read(sandbox.packetPath), prepared);
-        QVERIFY2(sandbox.logHas(row.undoneStep),
+        QVERIFY2(sandbox.logHas(row.logged),
                  qPrintable(sandbox.logLines().join(QLatin1Char('\n'))));
         QVERIFY(sandbox.logHas(QStringLiteral(" update failed;")));
+        // The user is not left without the application.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sandbox.mainApplicationRecord()).size() > 0, 10000);
     }
 
     // A run cut short after it replaced a.dll, began writing b.dll and added
-    // lib/x.dll is undone before anything else on the next start.
+    // lib/x.dll is undone before anything else on the next start. A journal
+    // that cannot be read does not stop updates: the previous versions it
+    // saved are put back. Nothing is followed through a link.
     void interruptedRunRolledBack_data()
     {
         QTest::addColumn<InterruptedCase>("row");
         const QByteArray journal = R"({"format": 1, "replaced": ["a.dll", "b.dll"],
             "added": ["lib/x.dll"], "createdFolders": ["lib"]})";
-        QTest::newRow("rolled back") << InterruptedCase{journal, {}, 0, true};
+        const Tree addedByLostJournal{{"lib/", ""}, {"lib/x.dll", "new x"}};
+        QTest::newRow("rolled back") << InterruptedCase{journal, {}, {}, {}};
         QTest::newRow("rolled back, then installed")
-            << InterruptedCase{journal, {{"b.dll", "newer b"}}, 0, true};
-        QTest::newRow("journal never written") << InterruptedCase{QByteArray(), {}, 0, true};
-        QTest::newRow("journal unreadable") << InterruptedCase{"{\"format\": 1,", {}, 1, false};
+            << InterruptedCase{journal, {{"b.dll", "newer b"}}, {}, {}};
+        QTest::newRow("journal never written") << InterruptedCase{QByteArray(), {}, {}, {}};
+        QTest::newRow("journal never written, lock left empty")
+            << InterruptedCase{QByteArray(), {}, {}, {}, true};
+        QTest::newRow("journal unreadable")
+            << InterruptedCase{"{\"format\": 1,", {}, addedByLostJournal, {}};
         QTest::newRow("journal reaching outside")
             << InterruptedCase{R"({"format": 1, "replaced": [], "added": ["../outside"],
                 "createdFolders": []})",
                                {},
-                               1,
-                               false};
+                               addedByLostJournal,
+                               {}};
+        QTest::newRow("journal folder is a link") << InterruptedCase{
+            journal,
+            {},
+            {{"a.dll", "new a"}, {"b.dll.trellim-new", "ne"}, {"lib/", ""}, {"lib/x.dll", "new x"}},
+            "Trellim.journal"};
+        // The link stays; a linked folder reads as a file that cannot be read.
+        QTest::newRow("added file behind a link")
+            << InterruptedCase{journal, {}, {{"lib", "<unreadable>"}}, "lib"};
     }
     void interruptedRunRolledBack()
     {
@@ -217,17 +258,33 @@ private slots:
                              {"b.dll.trellim-new", "ne"},
                              {"lib/x.dll", "new x"}});
         }
+        const QString documents = sandbox.path(QStringLiteral("documents"));
+        if (!row.linkedAway.isEmpty()) {
+#ifdef Q_OS_WIN
+            QSKIP("QFile::link makes a shortcut file on Windows, which nothing follows");
+#endif
+            const QString entry = sandbox.installPath + QLatin1Char('/') + row.linkedAway;
+            QVERIFY(QFile::rename(entry, documents) && QFile::link(documents, entry));
+        }
+        QFile lock(sandbox.installPath + QStringLiteral("/Trellim.lock"));
+        if (row.emptyLock)
+            QVERIFY(lock.open(QIODevice::WriteOnly) &&
+                    lock.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                     QFileDevice::FileModificationTime));
+        const Tree documentsBefore = FolderTree::read(documents);
         sandbox.prepare(row.prepared);
-        const Tree interrupted = FolderTree::read(sandbox.installPath);
 
-        QCOMPARE(sandbox.run(sandbox.arguments()), row.exitCode);
+        QCOMPARE(sandbox.run(sandbox.arguments()), 0);
 
-        Tree expected = row.rolledBack ? original : interrupted;
-        for (auto it = row.prepared.cbegin(); it != row.prepared.cend(); ++it)
-            expected.insert(it.key(), it.value());
+        Tree expected = original;
+        for (const Tree &more : {row.leftOver, row.prepared}) {
+            for (auto it = more.cbegin(); it != more.cend(); ++it)
+                expected.insert(it.key(), it.value());
+        }
         QCOMPARE(FolderTree::read(sandbox.installPath), expected);
-        QCOMPARE(QFileInfo::exists(sandbox.packetPath), !row.rolledBack);
+        QVERIFY(!QFileInfo::exists(sandbox.packetPath));
         QVERIFY(QFileInfo::exists(sandbox.path(QStringLiteral("outside"))));
+        QCOMPARE(FolderTree::read(documents), documentsBefore);
     }
 
     void badArgumentsTouchNothing_data()

@@ -3,7 +3,9 @@
 #include "foldertree.h"
 #include "releasecontract/logfolder.h"
 #include "releasecontract/wrappedpath.h"
+#include "setup/preparedmanifest.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,8 +18,8 @@
 // An installation, a prepared folder in the work folder and private XDG and
 // HOME folders in one temporary folder; Trellim runs against them as a real
 // process, as the updater starts it: the program in the environment variable
-// TRELLIM_PROGRAM. On Windows, which knows no XDG or HOME folders, Trellim
-// logs to the user's own work folder and desktop and reads the user's own
+// TRELLIM_PROGRAM. A test that includes it links setup_install. On Windows, which knows no XDG or
+// HOME folders, Trellim logs to the user's own work folder and desktop and reads the user's own
 // settings; the sandbox removes what it puts there.
 class SetupSandbox
 {
@@ -67,9 +69,14 @@ public:
     {
         FolderTree::write(installPath, files);
     }
+    // The prepared files with the sums the updater records for them.
     void prepare(const FolderTree::Tree &files) const
     {
         FolderTree::write(packetPath, files);
+        QString error;
+        if (!PreparedManifest::write(packetPath, QStringLiteral("mac"), QStringLiteral("6.1.0"),
+                                     &error))
+            qWarning() << error;
     }
 
     // The main application's file name: Windows programs end in ".exe".

@@ -4,6 +4,7 @@
 #include "releasecontract/filemd5.h"
 #include "releasecontract/relativepath.h"
 #include "releasecontract/releaselayout.h"
+#include "setup/setupplatform.h"
 
 #include <QDebug>
 #include <QDir>
@@ -51,6 +52,9 @@ Deployment::Deployment(const QString &installPath, const QString &backupPath)
 
 void Deployment::rebuildBackupFolder() const
 {
+    // Emptied recursively below: a link in its place would empty its target.
+    const QFileInfo backup(m_backupPath);
+    SetupPlatform::removeLinksOnPath(backup.path(), backup.fileName());
     QDir backupDir(m_backupPath);
     if (backupDir.exists()) {
         removeFilesWithSuffix(m_backupPath, QStringLiteral("bak"));
@@ -108,6 +112,7 @@ bool Deployment::backUpFile(const QString &name, const char *deleteFailedText,
 {
     const QString backupCopy = m_backupPath + QLatin1Char('/') + name;
     const QString installedCopy = m_installPath + QLatin1Char('/') + name;
+    SetupPlatform::removeLinksOnPath(m_backupPath, name);
     QDir().mkpath(QFileInfo(backupCopy).path());
     // Also skips a file that is missing in both places.
     if (fileMd5(backupCopy) == fileMd5(installedCopy))
@@ -118,6 +123,10 @@ bool Deployment::backUpFile(const QString &name, const char *deleteFailedText,
 
 bool Deployment::copyDirectory(const QString &source, const QString &target, bool compareFirst)
 {
+    // Every target below is reached through this folder or is a file in it.
+    const QFileInfo targetFolder(target);
+    if (!SetupPlatform::removeLinksOnPath(targetFolder.path(), targetFolder.fileName()))
+        return false;
     if (!QDir(target).exists() && !QDir().mkpath(target))
         return false;
     const QFileInfoList entries = QDir(source).entryInfoList(
@@ -136,6 +145,8 @@ bool Deployment::copyDirectory(const QString &source, const QString &target, boo
         }
         if (entry.fileName() == QLatin1String("RUVir.txt"))
             continue;
+        if (!SetupPlatform::removeLinksOnPath(target, entry.fileName()))
+            return false;
         if (compareFirst && QFileInfo::exists(targetPath)) {
             if (fileMd5(targetPath) == fileMd5(entry.absoluteFilePath()))
                 continue;

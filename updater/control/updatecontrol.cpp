@@ -12,6 +12,9 @@
 #include "releasecontract/relativepath.h"
 #include "releasecontract/releaselayout.h"
 #include "releasecontract/wrappedpath.h"
+#include "setup/installjournal.h"
+#include "setup/preparedmanifest.h"
+#include "setup/setupplatform.h"
 #include "shared/connectchecked.h"
 #include "shared/vendorconfig.h"
 
@@ -75,6 +78,8 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
     restartCount = 0;
 
     workerThread = new QThread;
+    // The system knows the thread by this name (debuggers, scripts/crash-harness).
+    workerThread->setObjectName(QStringLiteral("UpdateControl"));
     moveToThread(workerThread);
     workerThread->start(QThread::InheritPriority);
 }
@@ -112,6 +117,14 @@ void UpdateControl::mainControlSlot()
 {
     switch (stage) {
     case PrepareConfig:
+        // An update cut short leaves its journal in the installation: it is
+        // finished first, so that nothing compares half-updated files.
+        if (restartCount == 0 && !InstallJournal::finishInterruptedRun(installPath)) {
+            qDebug() << "the installation is in doubt after an interrupted update, or another"
+                     << "setup run holds it; nothing is changed";
+            emit showMessageBoxSignal(updateErrorText(), true);
+            break;
+        }
         statementHeld = false;
         emit changeLabelTextSignal(tr("Preparing configuration file"));
         emit showMovieSignal();
@@ -279,6 +292,7 @@ bool UpdateControl::checkSelfUpdate()
         if (usedVersion.toString() != version)
             continue;
         fixUpdateDir = installPath + QLatin1Char('/') + ReleaseLayout::selfUpdateFolder();
+        SetupPlatform::removeLinksOnPath(installPath, ReleaseLayout::selfUpdateFolder());
         QDir().mkpath(fixUpdateDir);
         if (useFoundPacket(config.fixUpdatePacketMd5, &fixUpdatePacketPath, FixPacketReady))
             return true;
@@ -362,13 +376,18 @@ void UpdateControl::beginDownload()
         return;
     }
     threadCount = 6;
-    downloadTarget = updateDir + QLatin1Char('/') + QUrl(downloadUrl).fileName(QUrl::FullyDecoded);
+    const QString fileName = QUrl(downloadUrl).fileName(QUrl::FullyDecoded);
+    downloadTarget = updateDir + QLatin1Char('/') + fileName;
+    // The download writes into whatever stands at its target.
+    SetupPlatform::removeLinksOnPath(updateDir, fileName);
     // A coordinator that refuses to start without a word (the target cannot
     // be created, or it is still busy) would leave the update waiting for ever.
     sizeQueryFailed = false;
+    // A signed release names the size of every file it brings.
     const qint64 sizeLimit = stage == DownloadingConfig            ? configSizeLimit
                              : stage == DownloadingConfigSignature ? ConfigSignature::largestFile
-                                                                   : -1;
+                             : statementHeld ? statement.sizes.value(downloadUrl, -1)
+                                             : -1;
     // A refused size costs a restart, like a configuration that cannot be read.
     if (!downloadControl->downloadFile(downloadUrl, downloadTarget, threadCount, sizeLimit) &&
         !sizeQueryFailed) {
@@ -610,6 +629,12 @@ void UpdateControl::callTrellim(QString packetPath)
     }
     removeFilesWithSuffix(packetPath, ReleaseLayout::patchSuffix());
     removeFilesWithSuffix(backupPath, QStringLiteral("bak"));
+    // The setup program installs nothing but the files these sums describe.
+    QString error;
+    if (!PreparedManifest::write(packetPath, osTag, version, &error)) {
+        retryHandOff(packetPath, {"Write prepared sums error:", error});
+        return;
+    }
     startTrellim(packetPath);
 }
 

@@ -43,8 +43,10 @@ QStringList DirectoryGuard::createMissing()
     }
 
     m_created = QDir().mkpath(m_path);
-    if (!m_created)
+    if (!m_created) {
+        qDebug() << "Could not create folder" << m_path << qt_error_string();
         throw SevenZipException(tr("Could not create folder: %1").arg(m_path));
+    }
     return missing;
 }
 

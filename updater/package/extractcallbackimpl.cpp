@@ -9,6 +9,7 @@
 #include "package/extractcallback.h"
 #include "package/qiodevicesequentialoutstream.h"
 #include "package/sevenzipexception.h"
+#include "setup/setupplatform.h"
 
 #include <QDebug>
 #include <QDir>
@@ -213,6 +214,10 @@ HRESULT ExtractCallbackImpl::prepareItem(UInt32 index, ISequentialOutStream **ou
         qDebug().noquote() << refusal;
         return E_FAIL;
     }
+    // Nothing is written through a link planted in the work folder: one on
+    // the item's way is removed as a link.
+    if (!SetupPlatform::removeLinksOnPath(m_targetDirectory, item.path))
+        return E_FAIL;
 
     try {
         const QFileInfo item(m_currentFile);

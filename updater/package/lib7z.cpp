@@ -146,6 +146,13 @@ OpenArchiveInfo *openArchive(QIODevice *device, bool registered)
         qDebug() << "Could not open archive:" << archiveProblems(failure);
         throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
     }
+    // Volumes whose joined data is no archive would be written out raw as
+    // the packet's one item; so would the first volumes of a broken chain.
+    const int lastFormat = chain.Back().FormatIndex;
+    if (lastFormat >= 0 && info->codecs->Formats[unsigned(lastFormat)].Name.IsEqualTo("Split")) {
+        qDebug() << "Could not open archive: the joined volumes hold no archive";
+        throw openFailure(QT_TRANSLATE_NOOP("OpenArchiveInfo", "Could not open archive"));
+    }
     // An archive that opens with warnings is damaged: unpacking it could
     // write a part of the packet as if it were the whole.
     for (unsigned i = 0; i < chain.Size(); ++i) {
@@ -250,7 +257,8 @@ OpenArchiveInfo *takeArchiveFor(QIODevice *device)
     return archives.archives.take(device);
 }
 
-void createArchive(const QString &path, const QVector<ArchiveItem> &items)
+void createArchive(const QString &path, const QVector<ArchiveItem> &items,
+                   const ArchiveProgress &progress)
 {
     CCodecs *codecs = new CCodecs;
     const CMyComPtr<IUnknown> codecsReference = codecs;
@@ -263,7 +271,7 @@ void createArchive(const QString &path, const QVector<ArchiveItem> &items)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw SevenZipException(path + QStringLiteral(": ") + file.errorString());
-    auto callbackObject = new UpdateCallbackImpl(items);
+    auto callbackObject = new UpdateCallbackImpl(items, progress);
     const CMyComPtr<IArchiveUpdateCallback> callback = callbackObject;
     const CMyComPtr<ISequentialOutStream> stream = new QFileOutStream(&file);
     const HRESULT result = archive->UpdateItems(stream, UInt32(items.size()), callback);

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QVector>
+#include <functional>
 
 class QIODevice;
 
@@ -35,8 +36,11 @@ OpenArchiveInfo *takeArchiveFor(QIODevice *device);
 // 7-Zip's own 7z writer and its default choices: LZMA2 in solid blocks, with
 // the branch filter for the programs and libraries among the items (found by
 // their names, their modes and their first bytes). Needs a program linked
-// with the writer (see third_party/7zip). Throws SevenZipException when that
-// fails; no archive is left then.
-void createArchive(const QString &path, const QVector<ArchiveItem> &items);
+// with the writer (see third_party/7zip). `progress`, when given, hears the
+// bytes read so far of all the items' bytes. Throws SevenZipException when
+// that fails; no archive is left then.
+using ArchiveProgress = std::function<void(quint64 done, quint64 total)>;
+void createArchive(const QString &path, const QVector<ArchiveItem> &items,
+                   const ArchiveProgress &progress = {});
 
 } // namespace Lib7z

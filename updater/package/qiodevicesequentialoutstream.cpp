@@ -29,7 +29,14 @@ Z7_COM7F_IMF(QIODeviceSequentialOutStream::Write(const void *data, UInt32 size,
     }
     if (!openIfClosed())
         return E_FAIL;
-    const qint64 written = m_device->write(static_cast<const char *>(data), qint64(size));
+    // A write that falls short (a disk with a little room left) is tried on:
+    // the next one fails with the system's reason.
+    qint64 written = 0;
+    for (qint64 chunk = 0; written < qint64(size); written += chunk) {
+        chunk = m_device->write(static_cast<const char *>(data) + written, qint64(size) - written);
+        if (chunk <= 0)
+            break;
+    }
     if (written != qint64(size)) {
         keepDeviceError(tr("Only %1 of %2 bytes written").arg(written).arg(size));
         return E_FAIL;

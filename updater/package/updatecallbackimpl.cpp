@@ -55,15 +55,21 @@ FILETIME fileTime(const QDateTime &time)
 
 } // namespace
 
-UpdateCallbackImpl::UpdateCallbackImpl(const QVector<ArchiveItem> &items) : m_items(items) {}
+UpdateCallbackImpl::UpdateCallbackImpl(const QVector<ArchiveItem> &items,
+                                       const ArchiveProgress &progress)
+    : m_items(items), m_progress(progress)
+{}
 
-Z7_COM7F_IMF(UpdateCallbackImpl::SetTotal(UInt64))
+Z7_COM7F_IMF(UpdateCallbackImpl::SetTotal(UInt64 total))
 {
+    m_total = total;
     return S_OK;
 }
 
-Z7_COM7F_IMF(UpdateCallbackImpl::SetCompleted(const UInt64 *))
+Z7_COM7F_IMF(UpdateCallbackImpl::SetCompleted(const UInt64 *completed))
 {
+    if (completed && m_progress)
+        m_progress(*completed, m_total);
     return S_OK;
 }
 

@@ -5,6 +5,7 @@
 #include "CPP/7zip/Archive/IArchive.h"
 #include "CPP/Common/MyCom.h"
 #include "package/archiveitem.h"
+#include "package/lib7z.h"
 
 #include <QString>
 #include <QVector>
@@ -21,7 +22,7 @@ class UpdateCallbackImpl final : public IArchiveUpdateCallback,
     Z7_COM_UNKNOWN_IMP_2(IArchiveUpdateCallback, IArchiveUpdateCallbackFile)
 
 public:
-    explicit UpdateCallbackImpl(const QVector<ArchiveItem> &items);
+    UpdateCallbackImpl(const QVector<ArchiveItem> &items, const ArchiveProgress &progress);
 
     Z7_IFACE_COM7_IMP(IProgress)
     Z7_IFACE_COM7_IMP(IArchiveUpdateCallback)
@@ -36,6 +37,8 @@ private:
     HRESULT openStream(UInt32 index, ISequentialInStream **stream);
 
     const QVector<ArchiveItem> m_items;
+    const ArchiveProgress m_progress;
+    quint64 m_total = 0;
     QString m_errorString;
 };
 

@@ -10,18 +10,31 @@
 #ifdef Q_OS_WIN
 #include <QDesktopServices>
 #include <QSettings>
+#include <windows.h>
 #else
 #include <QRegularExpression>
+#endif
+
+#ifdef Q_OS_WIN
+namespace {
+// A system program by its full path in the system folder: started by its bare
+// name, a program of that name planted in the updater's folder would run.
+QString systemProgram(const QString &name)
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QString();
+    return QString::fromWCharArray(folder, int(length)) + QLatin1Char('\\') + name;
+}
+} // namespace
 #endif
 
 void Platform::startStopMainApplication(QProcess &process)
 {
 #ifdef Q_OS_WIN
-    // One command string, as the main application's own tools start it.
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    process.start(QStringLiteral("TASKKILL /F /IM Velmora.exe"));
-    QT_WARNING_POP
+    process.start(systemProgram(QStringLiteral("TASKKILL.exe")),
+                  {QStringLiteral("/F"), QStringLiteral("/IM"), QStringLiteral("Velmora.exe")});
 #else
     process.start(QStringLiteral("pkill"),
                   {QStringLiteral("-KILL"), QStringLiteral("-x"), QStringLiteral("Velmora")});

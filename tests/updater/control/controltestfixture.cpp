@@ -216,6 +216,7 @@ QByteArray ControlTestFixture::publish(const QString &name, const QByteArray &co
         httpServer->serve(QLatin1Char('/') + name, content);
     publishedSha256.insert(url(name),
                            QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+    publishedSizes.insert(url(name), content.size());
     return md5Of(content);
 }
 
@@ -266,6 +267,7 @@ ReleaseStatement ControlTestFixture::statement(const QByteArray &document) const
     statement.configurationSha256 =
         QCryptographicHash::hash(document, QCryptographicHash::Sha256).toHex();
     statement.files = publishedSha256;
+    statement.sizes = publishedSizes;
     return statement;
 }
 

@@ -134,5 +134,6 @@ private:
     QString accessLogPath;
     // By URL.
     QMap<QString, QByteArray> publishedSha256;
+    QMap<QString, qint64> publishedSizes;
     LogCapture logCapture;
 };

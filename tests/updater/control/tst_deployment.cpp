@@ -272,6 +272,8 @@ private slots:
             QVERIFY(QDir(installPath + QStringLiteral("/backup")).removeRecursively());
             QVERIFY(FolderTree::write(installPath, {{"backup", "a file"}}));
         }
+        // What the key "../outside.dll" names beside the installation.
+        QVERIFY(FolderTree::write(dir.path(), {{"outside.dll", "not ours"}}));
         QVERIFY(FolderTree::write(packetPath, {{"app.dll", "new app"},
                                                {"a/b/c.dll", "new c"},
                                                {"a/b/c.patch", "patch"},
@@ -317,7 +319,7 @@ private slots:
             QCOMPARE(backup, handOff.backupAfter);
             QCOMPARE(FolderTree::read(packetPath, FolderTree::Folders::Empty), packetAfter);
         }
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("outside.dll"))));
+        QVERIFY(!QFile::exists(installPath + QStringLiteral("/outside.dll")));
 
         if (handOff.startedFrom.isEmpty())
             return;

@@ -78,6 +78,7 @@ public:
         StatementExpired,
         StatementOlderThanAccepted,
         PacketSha256Differs,
+        PacketLargerThanSigned,
         SignatureAnnouncedHuge,
         ConfigAnnouncedLarge,
     };
@@ -382,6 +383,12 @@ private slots:
              5,
              {unsignedFile},
              {{"HEAD", "partial.pak", 6}, {"GET", "partial.pak", 36}}},
+            {"packet announced larger than the statement says is refused before it is fetched",
+             PacketLargerThanSigned,
+             updateError,
+             5,
+             {QStringLiteral("download refused: ")},
+             {{"HEAD", "partial.pak", 6}, {"GET", "partial.pak", 0}}},
         };
         for (bool nginx : {false, true}) {
             for (const Row &row : rows) {
@@ -490,6 +497,7 @@ private slots:
         case StatementExpired:
         case StatementOlderThanAccepted:
         case PacketSha256Differs:
+        case PacketLargerThanSigned:
             trustedKeys = ControlTestFixture::publicKey(ControlTestFixture::TrustedKey);
             break;
         case SignatureAnnouncedHuge:
@@ -534,6 +542,9 @@ private slots:
             // The packet keeps its MD5, as one made to collide with it would.
             statement.files[values.partialPacketUrl] =
                 statement.files.value(values.replacePacketUrl);
+            break;
+        case PacketLargerThanSigned:
+            statement.sizes[values.partialPacketUrl] -= 1;
             break;
         default:
             break;

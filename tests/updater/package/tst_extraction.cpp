@@ -2,6 +2,7 @@
 #include "extractiontestsupport.h"
 #include "logcapture.h"
 #include "package/uncompress.h"
+#include "smalldisk.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -9,13 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
-#include <unistd.h>
 
 using namespace ExtractionTestSupport;
 
@@ -256,6 +255,12 @@ void TstExtraction::failure_data()
     QTest::newRow("Deflate coder") << "-m0=Deflate" << false << "unsupported method";
     QTest::newRow("flipped Copy byte") << "flipped" << false << "CRC error";
     QTest::newRow("flipped LZMA byte") << "flipped lzma" << false << "Damaged item";
+    // Written out raw as one item, the data would pass for an unpacked packet.
+    QTest::newRow("no archive named like a first volume")
+        << "volume text" << true << "the joined volumes hold no archive";
+    QTest::newRow("middle volume missing")
+        << "volume 2 missing" << true << "Could not open archive";
+    QTest::newRow("last volume missing") << "volume 3 missing" << true << "Could not open archive";
 }
 
 // A failed packet leaves no file behind, and the folder that was to hold
@@ -285,6 +290,17 @@ void TstExtraction::failure()
         QVERIFY(!makePacket(QStringLiteral("packet.7z"),
                             {coder, QStringLiteral("-mf=off"), QStringLiteral("sub/only.bin")})
                      .isEmpty());
+    }
+    if (kind.startsWith(QLatin1String("volume"))) {
+        packet = m_work->filePath(QStringLiteral("packet.7z.001"));
+        if (kind == QLatin1String("volume text")) {
+            QVERIFY(writeFile(packet, "this is not an archive at all\n"));
+        } else {
+            QVERIFY(
+                writeFile(m_work->filePath(QStringLiteral("source/large.bin")), noise(50000, 11)));
+            QVERIFY(!makePacket(QStringLiteral("packet.7z"), {QStringLiteral("-v20k")}).isEmpty());
+            QVERIFY(QFile::remove(packet.left(packet.size() - 1) + kind.at(7)));
+        }
     }
     if (kind.startsWith(QLatin1String("flipped"))) {
         QByteArray bytes = readFile(packet);
@@ -542,41 +558,39 @@ void TstExtraction::storedAccessTime()
 void TstExtraction::fullDisk_data()
 {
     QTest::addColumn<int>("size");
+    QTest::addColumn<int>("room");
+    QTest::addColumn<QString>("reason");
 
     // Small enough to wait in the file's buffer until it is closed.
-    QTest::newRow("at close") << 8000;
-    QTest::newRow("while writing") << 300000;
+    QTest::newRow("at close") << 8000 << 0 << "No space left on device";
+    QTest::newRow("while writing") << 300000 << 0 << "No space left on device";
+    // The first write goes through in part.
+    QTest::newRow("while writing, a little room left")
+        << 300000 << 20000 << "No space left on device";
+    QTest::newRow("folder on a read-only disk") << 8000 << -1 << "Read-only file system";
 }
 
-// A disk that fills up fails the item, says why, and leaves no cut file.
+// A disk that fills up, or cannot be written, fails the item, says why in the
+// system's words, and leaves no cut file.
 void TstExtraction::fullDisk()
 {
     QFETCH(int, size);
+    QFETCH(int, room);
+    QFETCH(QString, reason);
 
-    if (geteuid() != 0)
-        QSKIP("needs root to mount a small tmpfs as a full disk");
     QVERIFY(writeFile(m_work->filePath(QStringLiteral("source/data.bin")), noise(size, 9)));
     const QString packet = makePacket(QStringLiteral("packet.7z"), {QStringLiteral("-m0=Copy")});
     QVERIFY(!packet.isEmpty());
     const QString disk = m_work->filePath(QStringLiteral("disk"));
     QVERIFY(QDir().mkpath(disk));
-    QVERIFY(QProcess::execute(QStringLiteral("mount"),
-                              {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                               QStringLiteral("size=64k"), QStringLiteral("tmpfs"), disk}) == 0);
-    const auto unmount = qScopeGuard([&disk] {
-        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), disk});
-    });
-    // Fill the disk to the last byte.
-    QFile filler(disk + QStringLiteral("/filler"));
-    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    while (filler.write(QByteArray(4096, 'f')) == 4096) {
-    }
-    filler.close();
+    SmallDisk smallDisk(disk);
+    if (!smallDisk.mounted())
+        QSKIP("needs root to mount a small tmpfs as a full disk");
+    QVERIFY(room < 0 ? smallDisk.makeReadOnly() : smallDisk.fill(room));
     const QString target = disk + QStringLiteral("/target");
 
     QVERIFY(!uncompress(packet, target));
-    QVERIFY2(capturedLog().contains(QStringLiteral("No space left on device")),
-             qPrintable(capturedLog()));
+    QVERIFY2(capturedLog().contains(reason), qPrintable(capturedLog()));
     QVERIFY(!QFileInfo::exists(target + QStringLiteral("/data.bin")));
 }
 

@@ -1,6 +1,7 @@
 #include "control/packetsumcache.h"
 
 #include "releasecontract/filemd5.h"
+#include "setup/setupplatform.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -89,7 +90,10 @@ void PacketSumCache::save() const
                                  {QStringLiteral("md5"), QString::fromLatin1(it->md5)}});
     }
     // Written whole or not at all; a cache that cannot be written only costs
-    // the next run its reading.
+    // the next run its reading. The save would write through a link planted
+    // at its name, so such a link goes first.
+    if (!SetupPlatform::removeLinksOnPath(folder, cacheFileName()))
+        return;
     QSaveFile file(folder + QLatin1Char('/') + cacheFileName());
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(QJsonDocument(QJsonObject{{QStringLiteral("files"), files}})

@@ -135,6 +135,21 @@ private slots:
         QVERIFY(content.contains("\"b.pak\"") && content.contains("\"c.pak\""));
         QVERIFY(!content.contains("\"A.pak\""));
     }
+
+    // A link planted at the cache's name is removed, not written through.
+    void linkAtTheCacheNameIsNotFollowed()
+    {
+        QTemporaryDir outside;
+        QFile profile(outside.filePath(QStringLiteral("profile")));
+        QVERIFY(profile.open(QIODevice::WriteOnly) && profile.write("the user's own") == 14);
+        profile.close();
+        QVERIFY(QFile::link(profile.fileName(), path(PacketSumCache::cacheFileName())));
+        PacketSumCache run;
+        QCOMPARE(run.findByMd5(dir->path(), md5("other")), path(QStringLiteral("c.pak")));
+        QVERIFY(profile.open(QIODevice::ReadOnly));
+        QCOMPARE(profile.readAll(), QByteArray("the user's own"));
+        QVERIFY(!QFileInfo(path(PacketSumCache::cacheFileName())).isSymLink());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPacketSumCache)

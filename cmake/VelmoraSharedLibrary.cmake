@@ -31,6 +31,10 @@ function(velmora_add_shared_library name)
     # The headers are listed, not compiled: all code comes from the internals.
     add_library(${name} SHARED ${ARG_PUBLIC_HEADERS})
     set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
+    # Windows names a DLL without the "lib" MinGW would put first: facelet.dll.
+    if(WIN32)
+        set_target_properties(${name} PROPERTIES PREFIX "")
+    endif()
     target_link_libraries(${name} PRIVATE ${name}_internals)
     target_include_directories(${name} PUBLIC ${ARG_INCLUDE_DIR})
 endfunction()

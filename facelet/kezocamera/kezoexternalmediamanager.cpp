@@ -2,7 +2,9 @@
 
 #include "syntheticframesource.h"
 
+#ifdef KEZOCAMERA_REAL_CAMERAS
 #include <QCameraInfo>
+#endif
 
 KezoExternalMediaManager *KezoExternalMediaManager::instance()
 {
@@ -19,8 +21,10 @@ int KezoExternalMediaManager::listVideoDevices(std::vector<KezoAVDeviceInfo> &de
         devices.push_back({QStringLiteral("Kezo test camera"),
                            QString::fromLatin1(SyntheticFrameSource::deviceName)});
     }
+#ifdef KEZOCAMERA_REAL_CAMERAS
     const QList<QCameraInfo> cameras = QCameraInfo::availableCameras();
     for (const QCameraInfo &camera : cameras)
         devices.push_back({camera.description(), camera.deviceName()});
+#endif
     return int(devices.size() - before);
 }

@@ -1,12 +1,16 @@
 #include "kezofrontcamera.h"
 
 #include "syntheticframesource.h"
-#include "videoframesurface.h"
 
 #include <QAtomicInt>
+#include <QDebug>
+
+#ifdef KEZOCAMERA_REAL_CAMERAS
+#include "videoframesurface.h"
+
 #include <QCamera>
 #include <QCameraViewfinderSettings>
-#include <QDebug>
+#endif
 
 namespace {
 QAtomicInt liveCameras;
@@ -25,8 +29,10 @@ KezoFrontCamera::KezoFrontCamera(const char *device, int width, int height)
 
 KezoFrontCamera::~KezoFrontCamera()
 {
+#ifdef KEZOCAMERA_REAL_CAMERAS
     if (camera)
         camera->stop();
+#endif
     // The synthetic source is deleted on its own thread as that thread ends.
     syntheticThread.quit();
     syntheticThread.wait();
@@ -53,6 +59,10 @@ void KezoFrontCamera::openSynthetic(const QSize &size)
 
 void KezoFrontCamera::openReal(const QByteArray &device, const QSize &size)
 {
+#ifndef KEZOCAMERA_REAL_CAMERAS
+    // A build without Qt Multimedia knows the synthetic camera alone.
+    qDebug() << "no camera" << device << size;
+#else
     camera = new QCamera(device, this);
     auto *surface = new VideoFrameSurface(this);
     connect(surface, &VideoFrameSurface::frameReady, this, &KezoFrontCamera::imageReady,
@@ -70,4 +80,5 @@ void KezoFrontCamera::openReal(const QByteArray &device, const QSize &size)
         camera->setViewfinderSettings(settings);
     }
     camera->start();
+#endif
 }

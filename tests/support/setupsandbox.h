@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foldertree.h"
+#include "releasecontract/logfolder.h"
 #include "releasecontract/wrappedpath.h"
 #include "setup/preparedmanifest.h"
 
@@ -9,13 +10,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextCodec>
 
 // An installation, a prepared folder in the work folder and private XDG and
 // HOME folders in one temporary folder; Trellim runs against them as a real
 // process, as the updater starts it: the program in the environment variable
-// TRELLIM_PROGRAM. A test that includes it links setup_install.
+// TRELLIM_PROGRAM. A test that includes it links setup_install. On Windows, which knows no XDG or
+// HOME folders, Trellim logs to the user's own work folder and desktop and reads the user's own
+// settings; the sandbox removes what it puts there.
 class SetupSandbox
 {
 public:
@@ -25,13 +30,31 @@ public:
         QDir().mkpath(installPath);
         QDir().mkpath(packetPath);
         QDir().mkpath(path(QStringLiteral("home/Desktop")));
+        removeUserFiles();
+    }
+    ~SetupSandbox()
+    {
+        removeUserFiles();
+        // The main application the run started may still be ending, and
+        // Windows keeps a running program's file; whatever stays is named in
+        // QTemporaryDir's own warning.
+        const bool removed = QTest::qWaitFor([this] { return dir.remove(); }, 10000);
+        Q_UNUSED(removed)
     }
 
     QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
     QString logPath(bool onDesktop = false) const
     {
-        return path(onDesktop ? QStringLiteral("home/Desktop/trellim.log")
-                              : QStringLiteral("data/Velmora/update/trellim.log"));
+        return (onDesktop ? desktopFolder() : workFolder()) + QStringLiteral("/trellim.log");
+    }
+    // The main application's settings.ini, which Trellim reads.
+    QString settingsPath() const
+    {
+#ifdef Q_OS_WIN
+        return LogFolder::settingsPath();
+#else
+        return path(QStringLiteral("data/Velmora/settings.ini"));
+#endif
     }
 
     // Failures show in the comparisons that follow.
@@ -42,7 +65,10 @@ public:
         if (out.open(QIODevice::WriteOnly))
             out.write(content);
     }
-    void install(const FolderTree::Tree &files) const { FolderTree::write(installPath, files); }
+    void install(const FolderTree::Tree &files) const
+    {
+        FolderTree::write(installPath, files);
+    }
     // The prepared files with the sums the updater records for them.
     void prepare(const FolderTree::Tree &files) const
     {
@@ -53,16 +79,35 @@ public:
             qWarning() << error;
     }
 
-    // A main application that records the folder it runs in.
+    // The main application's file name: Windows programs end in ".exe".
+    static QString mainApplicationName()
+    {
+#ifdef Q_OS_WIN
+        return QStringLiteral("Velmora.exe");
+#else
+        return QStringLiteral("Velmora");
+#endif
+    }
+    // A main application that records the folder it runs in: a script here,
+    // on Windows a copy of the program STANDIN_PROGRAM (every file may be
+    // started there).
     void addMainApplication(bool executable) const
     {
-        const QString program = installPath + QStringLiteral("/Velmora");
+        const QString program = installPath + QLatin1Char('/') + mainApplicationName();
+#ifdef Q_OS_WIN
+        Q_UNUSED(executable)
+        QFile::copy(QString::fromLocal8Bit(qgetenv("STANDIN_PROGRAM")), program);
+#else
         write(program,
               QStringLiteral("#!/bin/sh\npwd > '%1'\n").arg(mainApplicationRecord()).toUtf8());
         if (executable)
             QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+#endif
     }
-    QString mainApplicationRecord() const { return path(QStringLiteral("velmora-ran")); }
+    QString mainApplicationRecord() const
+    {
+        return path(QStringLiteral("velmora-ran"));
+    }
 
     QStringList arguments() const
     {
@@ -79,6 +124,7 @@ public:
         environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
         environment.insert(QStringLiteral("TRELLIM"),
                            QString::fromLocal8Bit(qgetenv("TRELLIM_PROGRAM")));
+        environment.insert(QStringLiteral("STANDIN_RECORD"), mainApplicationRecord());
         return environment;
     }
 
@@ -118,4 +164,32 @@ public:
     QTemporaryDir dir;
     const QString installPath;
     const QString packetPath;
+
+private:
+#ifdef Q_OS_WIN
+    QString workFolder() const
+    {
+        return LogFolder::workDirectory();
+    }
+    QString desktopFolder() const
+    {
+        return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    }
+#else
+    QString workFolder() const
+    {
+        return path(QStringLiteral("data/Velmora/update"));
+    }
+    QString desktopFolder() const
+    {
+        return path(QStringLiteral("home/Desktop"));
+    }
+#endif
+    void removeUserFiles() const
+    {
+        for (const QString &file : {logPath(false), logPath(true), settingsPath()}) {
+            if (!file.startsWith(dir.path()))
+                QFile::remove(file);
+        }
+    }
 };

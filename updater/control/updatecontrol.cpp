@@ -42,6 +42,10 @@ UpdateControl::UpdateControl(QObject *parent) : QObject(parent)
                 << QStringLiteral("Qt5Widgets.dll") << QStringLiteral("msvcr120.dll")
                 << QStringLiteral("msvcp120.dll") << QStringLiteral("Qt5Gui.dll")
                 << QStringLiteral("Qt5Svg.dll") << ReleaseLayout::setupProgram();
+    // The run-time of programs built with MinGW (ours), which a setup program
+    // started from the backup folder needs as much; absent files are skipped.
+    deployFiles << QStringLiteral("libstdc++-6.dll") << QStringLiteral("libgcc_s_seh-1.dll")
+                << QStringLiteral("libgcc_s_dw2-1.dll") << QStringLiteral("libwinpthread-1.dll");
     deployDirs << QStringLiteral("imageformats") << QStringLiteral("iconengines")
                << QStringLiteral("platforms");
 

@@ -193,6 +193,7 @@ private slots:
         QTest::addColumn<HandOffCase>("handOff");
         const Files installation{{"Qt5Core.dll", "core"},
                                  {"msvcr120.dll", "runtime"},
+                                 {"libstdc++-6.dll", "MinGW runtime"},
                                  {"platforms/qwindows.dll", "platform"},
                                  {"imageformats/qjpeg.dll", "jpeg"},
                                  {"imageformats/RUVir.txt", "x"},
@@ -206,6 +207,7 @@ private slots:
         firstRun.ending = QStringLiteral("exit");
         firstRun.backupAfter = {{"Qt5Core.dll", "core"},
                                 {"msvcr120.dll", "runtime"},
+                                {"libstdc++-6.dll", "MinGW runtime"},
                                 {"Trellim.exe", "<setup program>"},
                                 {"platforms/qwindows.dll", "platform"},
                                 {"imageformats/qjpeg.dll", "jpeg"},

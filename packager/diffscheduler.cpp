@@ -81,8 +81,8 @@ qint64 DiffScheduler::memoryNeed(const Job &job)
 
 bool DiffScheduler::run(QVector<Job> &jobs)
 {
-    m_milliseconds = 0;
-    m_workMilliseconds = 0;
+    m_statistics = Statistics();
+    m_statistics.files = jobs.size();
     if (jobs.isEmpty())
         return true;
     QVector<int> waiting(jobs.size());
@@ -92,16 +92,17 @@ bool DiffScheduler::run(QVector<Job> &jobs)
     const qint64 totalBytes =
         std::accumulate(jobs.cbegin(), jobs.cend(), qint64(0),
                         [](qint64 sum, const Job &job) { return sum + job.newBytes; });
-    m_threadsUsed = m_threads > 0 ? m_threads : QThread::idealThreadCount();
-    m_memoryBudgetUsed = m_memoryBudget > 0 ? m_memoryBudget : memoryNeed(jobs.at(waiting.first()));
+    m_statistics.threads = m_threads > 0 ? m_threads : QThread::idealThreadCount();
+    m_statistics.memoryBudget =
+        m_memoryBudget > 0 ? m_memoryBudget : memoryNeed(jobs.at(waiting.first()));
     emit progress(QStringLiteral("diffing: %1 files, %2 MB, on %3 thread(s) within %4 MB")
                       .arg(jobs.size())
                       .arg(megabytes(totalBytes))
-                      .arg(m_threadsUsed)
-                      .arg(megabytes(m_memoryBudgetUsed)));
+                      .arg(m_statistics.threads)
+                      .arg(megabytes(m_statistics.memoryBudget)));
 
     QThreadPool pool;
-    pool.setMaxThreadCount(m_threadsUsed);
+    pool.setMaxThreadCount(m_statistics.threads);
     QMutex mutex;
     QWaitCondition jobEnded;
     int running = 0;
@@ -117,9 +118,10 @@ bool DiffScheduler::run(QVector<Job> &jobs)
         // The largest waiting job that fits beside the running ones; with
         // nothing running, the largest, whatever it needs.
         const auto fits = std::find_if(waiting.begin(), waiting.end(), [&](int index) {
-            return running == 0 || memoryInUse + memoryNeed(jobData[index]) <= m_memoryBudgetUsed;
+            return running == 0 ||
+                   memoryInUse + memoryNeed(jobData[index]) <= m_statistics.memoryBudget;
         });
-        if (running >= m_threadsUsed || fits == waiting.end()) {
+        if (running >= m_statistics.threads || fits == waiting.end()) {
             jobEnded.wait(&mutex);
             continue;
         }
@@ -144,14 +146,14 @@ bool DiffScheduler::run(QVector<Job> &jobs)
     }
     locker.unlock();
     pool.waitForDone();
-    m_milliseconds = timer.elapsed();
+    m_statistics.milliseconds = timer.elapsed();
 
     for (const Job &job : qAsConst(jobs)) {
         if (!job.error.isEmpty()) {
             m_errorString = QStringLiteral("%1 -> %2: %3").arg(job.oldPath, job.newPath, job.error);
             return false;
         }
-        m_workMilliseconds += job.milliseconds;
+        m_statistics.workMilliseconds += job.milliseconds;
     }
     return true;
 }

@@ -30,6 +30,17 @@ public:
         QString error;
     };
 
+    // What a run did: how many diffs, its wall time and the work of all
+    // jobs added up, and the threads and memory it allowed itself.
+    struct Statistics
+    {
+        int files = 0;
+        qint64 milliseconds = 0;
+        qint64 workMilliseconds = 0;
+        int threads = 0;
+        qint64 memoryBudget = 0;
+    };
+
     using QObject::QObject;
 
     // At most `threads` jobs at once; 0 or less: one per core.
@@ -46,12 +57,7 @@ public:
     // of the old one, the patch's blocks before and after compression.
     static qint64 memoryNeed(const Job &job);
 
-    // The run's wall time and the work of all jobs added up.
-    qint64 milliseconds() const { return m_milliseconds; }
-    qint64 workMilliseconds() const { return m_workMilliseconds; }
-    // How many threads and how much memory the run allowed itself.
-    int threadsUsed() const { return m_threadsUsed; }
-    qint64 memoryBudgetUsed() const { return m_memoryBudgetUsed; }
+    const Statistics &statistics() const { return m_statistics; }
     QString errorString() const { return m_errorString; }
 
 signals:
@@ -62,9 +68,6 @@ signals:
 private:
     int m_threads = 0;
     qint64 m_memoryBudget = 0;
-    int m_threadsUsed = 0;
-    qint64 m_memoryBudgetUsed = 0;
-    qint64 m_milliseconds = 0;
-    qint64 m_workMilliseconds = 0;
+    Statistics m_statistics;
     QString m_errorString;
 };

@@ -63,11 +63,11 @@ int buildRelease(const ReleaseOptions &options)
     }
     out << summaryTable(builder.publishedFiles()) << summaryLines(builder, false);
     out << QStringLiteral("diffed %1 file(s) in %2 s on %3 thread(s) within %4 MB, %5 s of work\n")
-               .arg(builder.diffCount())
-               .arg(double(builder.diffMilliseconds()) / 1000.0, 0, 'f', 2)
-               .arg(builder.diffThreads())
-               .arg(double(builder.diffMemoryBudget()) / 1e6, 0, 'f', 1)
-               .arg(double(builder.diffWorkMilliseconds()) / 1000.0, 0, 'f', 2);
+               .arg(builder.diffStatistics().files)
+               .arg(double(builder.diffStatistics().milliseconds) / 1000.0, 0, 'f', 2)
+               .arg(builder.diffStatistics().threads)
+               .arg(double(builder.diffStatistics().memoryBudget) / 1e6, 0, 'f', 1)
+               .arg(double(builder.diffStatistics().workMilliseconds) / 1000.0, 0, 'f', 2);
     out << QStringLiteral("verified %1 old version(s) in %2 release class(es) in %3 s; "
                           "released %4 in %5 s\n")
                .arg(options.oldTrees.size())

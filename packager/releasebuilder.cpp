@@ -270,11 +270,7 @@ bool ReleaseBuilder::makePatches()
             Qt::DirectConnection);
     if (!scheduler.run(jobs))
         return fail(scheduler.errorString());
-    m_diffCount = jobs.size();
-    m_diffMilliseconds = scheduler.milliseconds();
-    m_diffWorkMilliseconds = scheduler.workMilliseconds();
-    m_diffThreads = scheduler.threadsUsed();
-    m_diffMemoryBudget = scheduler.memoryBudgetUsed();
+    m_diffStatistics = scheduler.statistics();
     for (int i = 0; i < jobs.size(); ++i) {
         Update &update = *owners.at(i);
         update.diffMilliseconds += jobs.at(i).milliseconds;

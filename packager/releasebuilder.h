@@ -1,5 +1,6 @@
 #pragma once
 
+#include "packager/diffscheduler.h"
 #include "packager/releaseoptions.h"
 #include "releasecontract/releaseconfiguration.h"
 
@@ -80,11 +81,7 @@ public:
     // The diffs of all old versions: how many, how long they took on all
     // threads together, and their work added up; the threads and the memory
     // budget they had.
-    int diffCount() const { return m_diffCount; }
-    qint64 diffMilliseconds() const { return m_diffMilliseconds; }
-    qint64 diffWorkMilliseconds() const { return m_diffWorkMilliseconds; }
-    int diffThreads() const { return m_diffThreads; }
-    qint64 diffMemoryBudget() const { return m_diffMemoryBudget; }
+    const DiffScheduler::Statistics &diffStatistics() const { return m_diffStatistics; }
 
 signals:
     // Something the release engineer should know that does not stop it.
@@ -136,11 +133,7 @@ private:
     SelfUpdateSummary m_selfUpdateSummary;
     QVector<PublishedFile> m_published;
     qint64 m_verificationMilliseconds = 0;
-    int m_diffCount = 0;
-    qint64 m_diffMilliseconds = 0;
-    qint64 m_diffWorkMilliseconds = 0;
-    int m_diffThreads = 0;
-    qint64 m_diffMemoryBudget = 0;
+    DiffScheduler::Statistics m_diffStatistics;
     QString m_shareStep;
     int m_sharePercent = -1;
     QString m_errorString;

@@ -129,12 +129,13 @@ QJsonObject summaryJson(const ReleaseBuilder &builder, const ReleaseOptions &opt
                                {QStringLiteral("strippedBytes"), selfUpdate.strippedBytes},
                                {QStringLiteral("packetBytes"), selfUpdate.packetBytes},
                                {QStringLiteral("reused"), selfUpdate.reused}});
+    const DiffScheduler::Statistics &diffs = builder.diffStatistics();
     summary.insert(QStringLiteral("diffs"),
-                   QJsonObject{{QStringLiteral("files"), builder.diffCount()},
-                               {QStringLiteral("milliseconds"), builder.diffMilliseconds()},
-                               {QStringLiteral("workMilliseconds"), builder.diffWorkMilliseconds()},
-                               {QStringLiteral("threads"), builder.diffThreads()},
-                               {QStringLiteral("memoryBudgetBytes"), builder.diffMemoryBudget()}});
+                   QJsonObject{{QStringLiteral("files"), diffs.files},
+                               {QStringLiteral("milliseconds"), diffs.milliseconds},
+                               {QStringLiteral("workMilliseconds"), diffs.workMilliseconds},
+                               {QStringLiteral("threads"), diffs.threads},
+                               {QStringLiteral("memoryBudgetBytes"), diffs.memoryBudget}});
     summary.insert(QStringLiteral("verificationMilliseconds"), builder.verificationMilliseconds());
     return summary;
 }

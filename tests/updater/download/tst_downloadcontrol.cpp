@@ -655,6 +655,12 @@ private slots:
         server.setRoute(QStringLiteral("/f"), route);
         const QString url = server.url(QStringLiteral("/f")).toString();
         const QString target = newTarget();
+        // A link planted where the record goes is not written through.
+        QTemporaryDir outside;
+        QFile profile(outside.filePath(QStringLiteral("profile")));
+        QVERIFY(profile.open(QIODevice::WriteOnly) && profile.write("the user's own") == 14);
+        profile.close();
+        QVERIFY(QFile::link(profile.fileName(), ResumeRecord::recordPath(target)));
         {
             DownloadControl firstRun;
             Outcome cut(&firstRun);
@@ -662,6 +668,9 @@ private slots:
             QVERIFY(cut.wait());
             QCOMPARE(cut.error.size(), 1);
         }
+        QVERIFY(profile.open(QIODevice::ReadOnly));
+        QCOMPARE(profile.readAll(), QByteArray("the user's own"));
+        QVERIFY(!QFileInfo(ResumeRecord::recordPath(target)).isSymLink());
         const qint64 done = ResumeRecord::read(target).bytesDone();
         QVERIFY(done >= 50000);
 
